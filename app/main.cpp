@@ -1,0 +1,104 @@
+// lumaLeveller: evens out the lighting of a colour photograph.
+//
+//   lumaLeveller IMAGE
+//
+// Reads IMAGE, flattens its illumination, writes the result to
+// "lumaLeveller.png" in the working directory, shows it and confirms with a
+// notice. The exit status tells the outcome (see texts.h).
+#include "illumination.h"
+#include "output.h"
+#include "platform.h"
+#include "presentation.h"
+#include "texts.h"
+
+#include <opencv2/core.hpp>
+#include <opencv2/core/utils/logger.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include <cstdio>
+#include <new>
+#include <string>
+
+namespace {
+
+int fail(const char* text, int exitStatus)
+{
+    printText(text);
+    return exitStatus;
+}
+
+int processingFailed(const std::string& reason)
+{
+    return fail((texts::processingErrorPrefix + reason + "\n").c_str(), status::processingFailed);
+}
+
+bool isOutOfMemory(const cv::Exception& error)
+{
+    return error.code == cv::Error::StsNoMem;
+}
+
+int usage()
+{
+    printText(texts::banner);
+    printText(texts::usage);
+    std::fflush(stdout); // the texts show before the pause, even through a pipe
+    std::getchar();
+    return status::wrongArguments;
+}
+
+// One run on the image at `path`. Exhaustion of memory anywhere, and any
+// other error of the library while filtering or encoding, leave as the
+// library's exceptions for main to report.
+int run(const std::string& path)
+{
+    cv::Mat image;
+    try {
+        image = cv::imread(path, cv::IMREAD_COLOR);
+    } catch (const cv::Exception& error) {
+        // The reader refuses some files by raising (a header claiming more
+        // pixels than it accepts, say): those are unreadable inputs.
+        if (isOutOfMemory(error)) {
+            return processingFailed(error.err);
+        }
+    }
+    if (image.empty()) {
+        return fail(texts::readError, status::unreadableInput);
+    }
+
+    const cv::Mat result = flattenIllumination(image);
+
+    if (!saveResult(result)) {
+        return fail(texts::writeError, status::notWritten);
+    }
+
+    exitOnDisplayFailure(texts::showError, status::notShown);
+    try {
+        presentResult(result);
+    } catch (const cv::Exception& error) {
+        if (isOutOfMemory(error)) {
+            return processingFailed(error.err);
+        }
+        return fail(texts::showError, status::notShown);
+    }
+    return status::success;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The library's own warnings on stderr would repeat what the program's
+    // texts say; its errors still show.
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
+
+    if (argc != 2) {
+        return usage();
+    }
+    try {
+        return run(argv[1]);
+    } catch (const cv::Exception& error) {
+        return processingFailed(error.err);
+    } catch (const std::bad_alloc&) {
+        return processingFailed(texts::outOfMemoryReason);
+    }
+}

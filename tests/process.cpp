@@ -1,0 +1,138 @@
+#include "process.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+constexpr gid_t kNoGroup = 65534;
+
+[[noreturn]] void becomeProgram(const Launch& launch, int input, int output)
+{
+    ::dup2(input, STDIN_FILENO);
+    ::dup2(output, STDOUT_FILENO);
+    const int devNull = ::open("/dev/null", O_WRONLY);
+    ::dup2(devNull, STDERR_FILENO);
+    if (::chdir(launch.workingDirectory.c_str()) != 0)
+        ::_exit(126);
+    ::umask(static_cast<mode_t>(launch.umask));
+    if (launch.addressSpaceLimit != 0) {
+        const rlimit limit{launch.addressSpaceLimit, launch.addressSpaceLimit};
+        ::setrlimit(RLIMIT_AS, &limit);
+    }
+    if (launch.asOtherUser && ::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kNoGroup) != 0 ||
+                                                    ::setuid(kNobody) != 0))
+        ::_exit(126);
+    ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
+    ::unsetenv("QT_QPA_PLATFORM");
+
+    std::vector<char*> argv{const_cast<char*>(launch.program.c_str())};
+    for (const std::string& argument : launch.arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    ::execv(launch.program.c_str(), argv.data());
+    ::_exit(127);
+}
+
+// Appends what the child writes to `into` until it holds `bytes`, the
+// output ends, or the deadline passes; false on the deadline.
+bool collect(int output, std::string& into, std::size_t bytes, std::chrono::steady_clock::time_point deadline)
+{
+    char buffer[4096];
+    while (into.size() < bytes) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd poller{output, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&poller, 1, static_cast<int>(left.count())) == 0)
+            return false;
+        const ssize_t got = ::read(output, buffer, std::min(sizeof buffer, bytes - into.size()));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        into.append(buffer, static_cast<std::size_t>(got));
+    }
+    return true;
+}
+
+} // namespace
+
+Child start(const Launch& launch)
+{
+    int input[2], output[2];
+    if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0)
+        std::abort();
+    Child child;
+    child.pid = ::fork();
+    if (child.pid == 0)
+        becomeProgram(launch, input[0], output[1]);
+    ::close(input[0]);
+    ::close(output[1]);
+    child.input = input[1];
+    child.output = output[0];
+    return child;
+}
+
+bool endsWithin(const Child& child, std::chrono::milliseconds wait)
+{
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    do {
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(child.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+            info.si_pid != 0)
+            return true;
+        ::usleep(10000);
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+}
+
+std::string readOutput(Child& child, std::size_t bytes, std::chrono::milliseconds timeout)
+{
+    std::string output;
+    collect(child.output, output, bytes, std::chrono::steady_clock::now() + timeout);
+    return output;
+}
+
+Outcome finish(Child& child, std::chrono::milliseconds timeout)
+{
+    if (child.input >= 0) {
+        ::close(child.input);
+        child.input = -1;
+    }
+    Outcome outcome;
+    const bool ended = collect(child.output, outcome.output, std::string::npos,
+                               std::chrono::steady_clock::now() + timeout);
+    ::close(child.output);
+    if (!ended)
+        ::kill(child.pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    outcome.finished = ended;
+    if (WIFEXITED(status))
+        outcome.exitStatus = WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        outcome.signal = WTERMSIG(status);
+    return outcome;
+}
+
+Outcome run(const Launch& launch, const std::string& input)
+{
+    Child child = start(launch);
+    if (!input.empty() && ::write(child.input, input.data(), input.size()) < 0)
+        std::abort();
+    return finish(child);
+}
