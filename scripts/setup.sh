@@ -1,0 +1,37 @@
+# Shared set-up for scripts/run and scripts/test, sourced by both: installs
+# the Debian packages that are missing and builds the project in Release.
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="$root/build"
+
+# What building and running lumaLeveller needs; a CJK font so the Chinese
+# texts of the completion notice show as characters, not boxes.
+runtime_packages=(cmake g++ make pkg-config libopencv-dev qtbase5-dev fonts-wqy-zenhei)
+
+# Installs those of the given packages that are not installed yet, through
+# sudo when not run as root. Quick when nothing is missing.
+install_packages() {
+  local missing=() package
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+      missing+=("$package")
+  done
+  ((${#missing[@]} == 0)) && return 0
+
+  local sudo=()
+  if [[ $(id -u) -ne 0 ]]; then
+    command -v sudo >/dev/null || { echo "installing ${missing[*]} needs root or sudo" >&2; return 1; }
+    sudo=(sudo)
+  fi
+  echo "installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+# Configures and builds; extra arguments go to the configure step.
+build_project() {
+  local target=$1
+  shift
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+  cmake --build "$build" --target "$target" -j "$(nproc)"
+}
