@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# Drives lumaLeveller on an X display: the result window and the completion
+# notice must both be up while the program waits, with the result already
+# saved, and dismissing the notice by OK (Return) or by Escape must end the
+# run with status 0. Needs xdotool and ImageMagick's identify; run it under
+# xvfb-run, which gives it a display of its own:
+#
+#   xvfb-run -a -s "-screen 0 1280x1024x24" bash presentation_test.sh LUMALEVELLER IMAGE
+set -u
+
+readonly window_name='lumaLeveller.png'
+readonly caption='LumaclearApp  By Lumaclear开发组'
+readonly show_seconds=20 exit_seconds=10 run_seconds=60
+
+if (($# != 2)) || [[ -z ${DISPLAY:-} ]]; then
+    echo "usage: xvfb-run -a bash $0 LUMALEVELLER IMAGE (needs an X display)" >&2
+    exit 2
+fi
+binary=$(realpath "$1")
+image=$(realpath "$2")
+scratch=$(mktemp -d)
+workdir=$scratch/work
+log=$scratch/output.txt
+pid=
+failures=0
+
+cleanup() {
+    stop_program
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+check() { # description command...
+    local what=$1
+    shift
+    if "$@"; then
+        echo "PASS: $what"
+    else
+        echo "FAIL: $what"
+        failures=$((failures + 1))
+    fi
+}
+
+running() { [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; }
+
+start_program() {
+    rm -rf "$workdir" && mkdir "$workdir"
+    (cd "$workdir" && exec timeout -k 5 "$run_seconds" "$binary" "$image") </dev/null >"$log" 2>&1 &
+    pid=$!
+}
+
+stop_program() {
+    if running; then
+        kill "$pid" 2>/dev/null
+    fi
+    [[ -n $pid ]] && wait "$pid" 2>/dev/null
+    pid=
+}
+
+# Prints the id of a visible window titled exactly $1. The display is this
+# test's own, so the only titled windows on it are the program's. xdotool
+# matches names as case-blind patterns, so the title is compared here.
+find_window() {
+    local id
+    for id in $(timeout 5 xdotool search --onlyvisible --name . 2>/dev/null); do
+        if [[ $(timeout 5 xdotool getwindowname "$id" 2>/dev/null) == "$1" ]]; then
+            echo "$id"
+            return 0
+        fi
+    done
+    return 1
+}
+
+wait_for_window() { # title
+    local deadline=$((SECONDS + show_seconds))
+    while running && ((SECONDS < deadline)); do
+        find_window "$1" && return 0
+        sleep 0.2
+    done
+    return 1
+}
+
+# Sets `status` to the program's exit status, or to "still running".
+wait_for_exit() {
+    local deadline=$((SECONDS + exit_seconds))
+    while running && ((SECONDS < deadline)); do
+        sleep 0.1
+    done
+    if running; then
+        status="still running"
+    else
+        wait "$pid"
+        status=$?
+        pid=
+    fi
+}
+
+result_is_png_of_input_size() {
+    local expected
+    expected="PNG $(identify -format '%wx%h' "${image}[0]")"
+    [[ $(cd "$workdir" && ls -A) == "$window_name" ]] &&
+        [[ $(identify -format '%m %wx%h' "$workdir/$window_name" 2>/dev/null) == "$expected" ]]
+}
+
+window_shown() { find_window "$1" >/dev/null; }
+
+is_zero() { [[ $1 == 0 ]]; }
+
+run_case() { # name key
+    local name=$1 key=$2 notice status failed_before=$failures
+    echo "== $name"
+    start_program
+    notice=$(wait_for_window "$caption")
+    check "$name: notice titled '$caption' is shown" test -n "$notice"
+    check "$name: window '$window_name' is shown with it" window_shown "$window_name"
+    check "$name: program waits for the user" running
+    check "$name: '$window_name' is saved as a PNG of the input's size, alone" result_is_png_of_input_size
+    if [[ -n ${SCREENSHOT:-} && -n $notice ]]; then
+        timeout 10 import -window root "$SCREENSHOT"
+    fi
+    if [[ -n $notice ]]; then
+        timeout 5 xdotool windowfocus --sync "$notice" key "$key"
+    fi
+    wait_for_exit
+    check "$name: program ends with status 0 (got: $status)" is_zero "$status"
+    if ((failures > failed_before)); then
+        echo "-- program output:"
+        cat "$log"
+        echo "-- working directory:"
+        ls -A "$workdir"
+    fi
+    stop_program
+}
+
+run_case "OK pressed" Return
+run_case "notice closed by Escape" Escape
+
+if ((failures > 0)); then
+    echo "FAIL: $failures check(s) failed"
+    exit 1
+fi
+echo "PASS: all checks"
