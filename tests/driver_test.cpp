@@ -248,6 +248,22 @@ TEST_F(Driver, AnUnwritableFolderIsReportedAndKeepsTheEarlierResult)
     EXPECT_EQ(entries(folder), (std::set<std::string>{"bin", "page.png", "lumaLeveller.png"}));
 }
 
+TEST_F(Driver, AWriteCutShortKeepsTheEarlierResultAndLeavesNoTemporary)
+{
+    cv::Mat noise(64, 64, CV_8UC3);
+    cv::randu(noise, 0, 256);
+    cv::imwrite((folder / "noise.png").string(), noise);
+    writeFile(folder / result, "earlier result");
+    Launch limited = launch({"noise.png"});
+    limited.fileSizeLimit = 4096;  // the result needs about 12 kB
+    const Outcome outcome = run(limited);
+    EXPECT_EQ(outcome.signal, 0) << "a file-size limit must not kill the run";
+    EXPECT_EQ(outcome.exitStatus, 2);
+    EXPECT_EQ(outcome.output, kWriteError);
+    EXPECT_EQ(readFile(folder / result), "earlier result");
+    EXPECT_EQ(entries(folder), (std::set<std::string>{"noise.png", "lumaLeveller.png"}));
+}
+
 TEST_F(Driver, ExhaustedMemoryIsReportedNotCrashed)
 {
     // The header claims 30000 x 30000 pixels: within the reader's limit, but

@@ -28,10 +28,13 @@ constexpr gid_t kNoGroup = 65534;
     if (::chdir(launch.workingDirectory.c_str()) != 0)
         ::_exit(126);
     ::umask(static_cast<mode_t>(launch.umask));
-    if (launch.addressSpaceLimit != 0) {
-        const rlimit limit{launch.addressSpaceLimit, launch.addressSpaceLimit};
-        ::setrlimit(RLIMIT_AS, &limit);
-    }
+    const auto limit = [](int resource, rlim_t bytes) {
+        const rlimit value{bytes, bytes};
+        if (bytes != 0 && ::setrlimit(resource, &value) != 0)
+            ::_exit(126);
+    };
+    limit(RLIMIT_AS, launch.addressSpaceLimit);
+    limit(RLIMIT_FSIZE, launch.fileSizeLimit);
     if (launch.asOtherUser && ::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kNoGroup) != 0 ||
                                                     ::setuid(kNobody) != 0))
         ::_exit(126);

@@ -16,6 +16,7 @@ struct Launch {
     bool asOtherUser = false;  // drop to an unprivileged user when run as root
     int umask = 022;
     unsigned long long addressSpaceLimit = 0;  // bytes, 0 for none
+    unsigned long long fileSizeLimit = 0;      // bytes, 0 for none
 };
 
 struct Child {
