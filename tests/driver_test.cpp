@@ -1,122 +1,15 @@
 // lumaLeveller as a process: console bytes, exit statuses, the result file,
-// and what happens when the input, the folder or the display fail. The tests
-// run without a display, so a run that gets as far as showing the result
-// ends with status 3 after writing it.
-#include "illumination.h"
-#include "process.h"
+// and what happens when the input, the folder or the display fail.
+#include "driver_fixture.h"
 
-#include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
-#include <zlib.h>
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <set>
 
 #include <sys/stat.h>
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-const std::string kUsageOutput =
-    "LumaclearApp  By Lumaclear\xe5\xbc\x80\xe5\x8f\x91\xe7\xbb\x84    Lumaclear\xe7\xa4\xbe\xe5\x8c\xba "
-    "https://lumaclear.example.org\n\n"
-    "Usage: lumaLeveller  image\n\n";
-const std::string kReadError = "Error: Could not open or find the image.\n\n";
-const std::string kWriteError = "Error: Could not write the result to lumaLeveller.png.\n\n";
-const std::string kShowError =
-    "Error: Could not show the result window; the result was saved as lumaLeveller.png.\n\n";
-const std::string kProcessingError = "Error: Could not process the image: ";
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeFile(const fs::path& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-// A PNG that holds only a header claiming `width` x `height` RGB pixels,
-// followed by a data chunk of garbage.
-std::string pngHeaderOnly(uint32_t width, uint32_t height)
-{
-    const auto bigEndian = [](uint32_t value) {
-        return std::string{char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
-    };
-    const auto chunk = [&](const std::string& type, const std::string& data) {
-        const std::string typed = type + data;
-        const auto crc = ::crc32(0, reinterpret_cast<const Bytef*>(typed.data()), static_cast<uInt>(typed.size()));
-        return bigEndian(static_cast<uint32_t>(data.size())) + typed + bigEndian(static_cast<uint32_t>(crc));
-    };
-    const std::string header = bigEndian(width) + bigEndian(height) + std::string{8, 2, 0, 0, 0};
-    return "\x89PNG\r\n\x1a\n" + chunk("IHDR", header) + chunk("IDAT", "garbage") + chunk("IEND", "");
-}
-
-class Driver : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        folder = fs::temp_directory_path() / ("lumaLeveller-test-" + std::to_string(::getpid()) + "-" +
-                                              testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-        // Readable for the unprivileged user of the unwritable-folder case.
-        fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                    fs::perms::others_read | fs::perms::others_exec);
-    }
-
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(folder, ignored);
-    }
-
-    Launch launch(std::vector<std::string> arguments) const
-    {
-        return Launch{LUMALEVELLER_BINARY, std::move(arguments), folder.string()};
-    }
-
-    // A small photo-like image: a lit page, a broad shadow, thin strokes.
-    fs::path photo(const std::string& name, cv::Size size = {160, 120}) const
-    {
-        cv::Mat image(size, CV_8UC3, cv::Scalar(170, 200, 225));
-        cv::rectangle(image, cv::Rect(size.width / 2, 0, size.width / 2, size.height), cv::Scalar(70, 90, 110),
-                      cv::FILLED);
-        cv::line(image, {5, 10}, {size.width - 5, size.height - 10}, cv::Scalar(20, 30, 140), 2);
-        const fs::path path = folder / name;
-        fs::create_directories(path.parent_path());
-        cv::imwrite(path.string(), image);
-        return path;
-    }
-
-    std::set<std::string> entries(const fs::path& where) const
-    {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(where))
-            names.insert(entry.path().filename().string());
-        return names;
-    }
-
-    // The bytes the result file must hold for `input`: its flattened image
-    // encoded as PNG with the library's default settings.
-    std::string expectedResult(const fs::path& input) const
-    {
-        std::vector<uchar> png;
-        cv::imencode(".png", flattenIllumination(cv::imread(input.string(), cv::IMREAD_COLOR)), png);
-        return std::string(png.begin(), png.end());
-    }
-
-    fs::path folder;
-    const fs::path result = "lumaLeveller.png";
-};
 
 TEST_F(Driver, WrongArgumentCountPrintsUsageAndTouchesNothing)
 {
@@ -146,7 +39,7 @@ TEST_F(Driver, UsagePausesForOneCharacter)
 TEST_F(Driver, UnreadableInputsEndWithTheReadErrorAndNoPause)
 {
     writeFile(folder / "notes.txt", "not an image\n");
-    writeFile(folder / "huge.png", pngHeaderOnly(65535, 65535));
+    writeFile(folder / "huge.png", pngFile(65535, 65535, "garbage"));
     for (const std::string& input : {std::string(), std::string("missing.png"), std::string("notes.txt"),
                                      std::string("huge.png")}) {
         SCOPED_TRACE(input);
@@ -268,7 +161,7 @@ TEST_F(Driver, ExhaustedMemoryIsReportedNotCrashed)
 {
     // The header claims 30000 x 30000 pixels: within the reader's limit, but
     // 2.7 GB that a 1 GB address space cannot hold.
-    writeFile(folder / "big.png", pngHeaderOnly(30000, 30000));
+    writeFile(folder / "big.png", pngFile(30000, 30000, "garbage"));
     Launch limited = launch({"big.png"});
     limited.addressSpaceLimit = 1ull << 30;
     const Outcome outcome = run(limited);

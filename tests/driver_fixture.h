@@ -1,0 +1,55 @@
+// What the process tests of lumaLeveller share: the texts it prints, file
+// helpers, and a fixture that gives each test a folder of its own to run
+// the program in. The tests run without a display, so a run that gets as
+// far as showing the result ends with status 3 after writing it.
+#pragma once
+
+#include "process.h"
+
+#include <gtest/gtest.h>
+#include <opencv2/core.hpp>
+
+#include <cstdint>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+inline const std::string kUsageOutput =
+    "LumaclearApp  By Lumaclear\xe5\xbc\x80\xe5\x8f\x91\xe7\xbb\x84    Lumaclear\xe7\xa4\xbe\xe5\x8c\xba "
+    "https://lumaclear.example.org\n\n"
+    "Usage: lumaLeveller  image\n\n";
+inline const std::string kReadError = "Error: Could not open or find the image.\n\n";
+inline const std::string kWriteError = "Error: Could not write the result to lumaLeveller.png.\n\n";
+inline const std::string kShowError =
+    "Error: Could not show the result window; the result was saved as lumaLeveller.png.\n\n";
+inline const std::string kProcessingError = "Error: Could not process the image: ";
+
+std::string readFile(const fs::path& path);
+void writeFile(const fs::path& path, const std::string& bytes);
+
+// A PNG file of `width` x `height` 8-bit RGB pixels whose data chunk holds
+// `data` as it is (a zlib stream of the filtered rows, or garbage).
+std::string pngFile(std::uint32_t width, std::uint32_t height, const std::string& data);
+
+class Driver : public testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    Launch launch(std::vector<std::string> arguments) const;
+
+    // A small photo-like image: a lit page, a broad shadow, thin strokes.
+    fs::path photo(const std::string& name, cv::Size size = {160, 120}) const;
+
+    std::set<std::string> entries(const fs::path& where) const;
+
+    // The bytes the result file must hold for `input`: its flattened image
+    // encoded as PNG with the library's default settings.
+    std::string expectedResult(const fs::path& input) const;
+
+    fs::path folder;
+    const fs::path result = "lumaLeveller.png";
+};
