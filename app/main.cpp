@@ -15,6 +15,7 @@
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include <cerrno>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -52,6 +53,7 @@ int usage()
 int run(const std::string& path)
 {
     cv::Mat image;
+    errno = 0;
     try {
         image = cv::imread(path, cv::IMREAD_COLOR);
     } catch (const cv::Exception& error) {
@@ -62,6 +64,13 @@ int run(const std::string& path)
         }
     }
     if (image.empty()) {
+        // The decoders catch a failed allocation of their own working memory
+        // (a progressive JPEG's coefficients, say) and return no image, as
+        // for a broken file; only the ENOMEM of that allocation tells the two
+        // apart.
+        if (errno == ENOMEM) {
+            return processingFailed(texts::outOfMemoryReason);
+        }
         return fail(texts::readError, status::unreadableInput);
     }
 

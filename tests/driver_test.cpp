@@ -157,20 +157,4 @@ TEST_F(Driver, AWriteCutShortKeepsTheEarlierResultAndLeavesNoTemporary)
     EXPECT_EQ(entries(folder), (std::set<std::string>{"noise.png", "lumaLeveller.png"}));
 }
 
-TEST_F(Driver, ExhaustedMemoryIsReportedNotCrashed)
-{
-    // The header claims 30000 x 30000 pixels: within the reader's limit, but
-    // 2.7 GB that a 1 GB address space cannot hold.
-    writeFile(folder / "big.png", pngFile(30000, 30000, "garbage"));
-    Launch limited = launch({"big.png"});
-    limited.addressSpaceLimit = 1ull << 30;
-    const Outcome outcome = run(limited);
-    EXPECT_EQ(outcome.signal, 0);
-    EXPECT_EQ(outcome.exitStatus, 4);
-    EXPECT_EQ(outcome.output.rfind(kProcessingError, 0), 0u) << outcome.output;
-    EXPECT_GT(outcome.output.size(), kProcessingError.size() + 2) << "a reason follows";
-    EXPECT_EQ(outcome.output.substr(outcome.output.size() - 2), "\n\n");
-    EXPECT_FALSE(fs::exists(folder / result));
-}
-
 } // namespace
