@@ -36,22 +36,6 @@ TEST_F(Driver, UsagePausesForOneCharacter)
     EXPECT_EQ(outcome.output, "");
 }
 
-TEST_F(Driver, UnreadableInputsEndWithTheReadErrorAndNoPause)
-{
-    writeFile(folder / "notes.txt", "not an image\n");
-    writeFile(folder / "huge.png", pngFile(65535, 65535, "garbage"));
-    for (const std::string& input : {std::string(), std::string("missing.png"), std::string("notes.txt"),
-                                     std::string("huge.png")}) {
-        SCOPED_TRACE(input);
-        Child child = start(launch({input}));
-        EXPECT_TRUE(endsWithin(child, 5000ms)) << "no pause on this path";
-        const Outcome outcome = finish(child);
-        EXPECT_EQ(outcome.exitStatus, 1);
-        EXPECT_EQ(outcome.output, kReadError);
-        EXPECT_FALSE(fs::exists(folder / result));
-    }
-}
-
 TEST_F(Driver, WithoutADisplayTheResultIsWrittenAndTheFailureReported)
 {
     const fs::path input = photo("page.jpg");

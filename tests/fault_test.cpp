@@ -7,6 +7,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <zlib.h>
 
+#include <climits>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -41,6 +43,57 @@ std::string progressiveJpeg(int width, int height)
     cv::imencode(".jpg", cv::Mat(height, width, CV_8UC3, cv::Scalar(40, 120, 200)), jpeg,
                  {cv::IMWRITE_JPEG_PROGRESSIVE, 1});
     return std::string(jpeg.begin(), jpeg.end());
+}
+
+std::string randomBytes(int count)
+{
+    cv::Mat bytes(1, count, CV_8U);
+    cv::RNG(7).fill(bytes, cv::RNG::UNIFORM, 0, 256);
+    return std::string(bytes.begin<char>(), bytes.end<char>());
+}
+
+TEST_F(Driver, HostileInputsEndWithTheReadErrorAndNoPause)
+{
+    const std::string garbage = "garbage that no decoder takes for pixels\n";
+    const std::string png = readFile(photo("page.png"));
+    writeFile(folder / "empty.png", "");
+    writeFile(folder / "notes.txt", "not an image\n");
+    writeFile(folder / "noise.bin", randomBytes(4096));
+    writeFile(folder / "signature.png", "\x89PNG\r\n\x1a\n" + garbage);
+    writeFile(folder / "half.png", png.substr(0, png.size() / 2));
+    const std::string jfifHeader("\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20);
+    writeFile(folder / "header.jpg", jfifHeader + garbage);
+    writeFile(folder / "huge.png", pngFile(65535, 65535, garbage));
+    fs::create_directory(folder / "folder.png");
+    std::string tooLong;
+    while (tooLong.size() <= PATH_MAX)
+        tooLong += "./";
+    const std::string inputs[] = {
+        "", "missing.png", "empty.png", "notes.txt", "noise.bin", "signature.png", "half.png", "header.jpg",
+        "huge.png", "folder.png", "/dev/null",
+        tooLong + "page.png",                    // a good image behind a path longer than the system takes
+        std::string(NAME_MAX + 1, 'a') + ".png", // a name longer than the system takes
+    };
+    for (const std::string& input : inputs) {
+        SCOPED_TRACE(input.substr(0, 40));
+        Child child = start(launch({input}));
+        EXPECT_TRUE(endsWithin(child, 5000ms)) << "no pause on this path";
+        const Outcome outcome = finish(child);
+        EXPECT_EQ(outcome.signal, 0);
+        EXPECT_EQ(outcome.exitStatus, 1);
+        EXPECT_EQ(outcome.output, kReadError);
+        EXPECT_FALSE(fs::exists(folder / result));
+    }
+}
+
+TEST_F(Driver, APathWithSpacesAndNonAsciiCharactersIsRead)
+{
+    const std::string name = "relev\xc3\xa9s d'\xc3\xa9t\xc3\xa9/page \xe6\x89\xab\xe6\x8f\x8f 1.png";
+    const fs::path input = photo(name);
+    const Outcome outcome = run(launch({name}));
+    EXPECT_EQ(outcome.exitStatus, 3);
+    EXPECT_EQ(outcome.output, kShowError);
+    EXPECT_EQ(readFile(folder / result), expectedResult(input));
 }
 
 TEST_F(Driver, ExhaustedMemoryIsReportedNotCrashed)
