@@ -6,14 +6,16 @@
 #include <QMessageBox>
 #include <QString>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <string>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace {
@@ -37,17 +39,96 @@ void handleToolkitMessage(QtMsgType type, const QMessageLogContext& context, con
     std::_Exit(displayFailureStatus);
 }
 
-// Opens a new, empty temporary file beside `name`, hidden and with a name of
-// this process's own so that concurrent runs never share one.
-int createTemporary(const char* name, std::string& temporary)
+// The temporary file of the write in progress, for the handler of an
+// interrupting signal. The name is prepared before the file is created, and
+// marked as valid only while the file may exist, so that the handler needs
+// nothing but async-signal-safe calls.
+char temporaryName[64];
+volatile std::sig_atomic_t temporaryNamed = 0;
+pthread_t writingThread;
+
+// The signals that end a run by default and that a user or a system sends
+// to stop it: Ctrl+C, kill, a closed terminal.
+constexpr std::array<int, 3> kInterruptions = {SIGHUP, SIGINT, SIGTERM};
+using Dispositions = std::array<struct sigaction, kInterruptions.size()>;
+
+// Removes the temporary file, then ends the process by the same signal, so
+// that whoever sent it still sees the run killed by it. The handler runs on
+// the writing thread: there it interrupts the write at a known point, never
+// in the middle of creating the file. A thread of the image library that
+// receives the signal hands it on.
+void removeTemporaryAndEnd(int signalNumber)
 {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = "." + std::string(name) + "." + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
-        const int file = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (file >= 0 || errno != EEXIST) {
-            return file;
+    if (!pthread_equal(pthread_self(), writingThread)) {
+        pthread_kill(writingThread, signalNumber);
+        return;
+    }
+    if (temporaryNamed) {
+        ::unlink(temporaryName);
+    }
+    ::signal(signalNumber, SIG_DFL);
+    ::raise(signalNumber);  // delivered as the handler returns
+}
+
+// Installs removeTemporaryAndEnd for the interruptions that are not
+// ignored (a run started in the background may ignore Ctrl+C: it stays
+// so); returns the dispositions to restore.
+Dispositions removeTemporaryOnInterruption()
+{
+    writingThread = pthread_self();
+    struct sigaction handler {};
+    handler.sa_handler = removeTemporaryAndEnd;
+    handler.sa_flags = SA_RESTART;
+    sigemptyset(&handler.sa_mask);
+    for (const int signalNumber : kInterruptions) {
+        sigaddset(&handler.sa_mask, signalNumber);
+    }
+    Dispositions earlier{};
+    for (std::size_t i = 0; i < kInterruptions.size(); ++i) {
+        ::sigaction(kInterruptions[i], nullptr, &earlier[i]);
+        if (earlier[i].sa_handler != SIG_IGN) {
+            ::sigaction(kInterruptions[i], &handler, nullptr);
         }
     }
+    return earlier;
+}
+
+void restoreDispositions(const Dispositions& earlier)
+{
+    for (std::size_t i = 0; i < kInterruptions.size(); ++i) {
+        ::sigaction(kInterruptions[i], &earlier[i], nullptr);
+    }
+}
+
+void forgetTemporary()
+{
+    temporaryNamed = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+
+// Opens a new, empty temporary file beside `name`, hidden and with a name of
+// this process's own so that concurrent runs never share one; its name is
+// then in temporaryName.
+int createTemporary(const char* name)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        forgetTemporary();
+        const int length = std::snprintf(temporaryName, sizeof temporaryName, ".%s.%ld-%d.tmp", name,
+                                         static_cast<long>(::getpid()), attempt);
+        if (length < 0 || static_cast<std::size_t>(length) >= sizeof temporaryName) {
+            return -1;
+        }
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        temporaryNamed = 1;
+        const int file = ::open(temporaryName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (file >= 0) {
+            return file;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    forgetTemporary();
     return -1;
 }
 
@@ -75,6 +156,24 @@ void syncWorkingDirectory()
         ::fsync(directory);
         ::close(directory);
     }
+}
+
+// replaceFile without the signal handling: the temporary file is written,
+// flushed and renamed, or removed.
+bool writeAndRename(const char* name, const unsigned char* bytes, std::size_t size)
+{
+    const int file = createTemporary(name);
+    if (file < 0) {
+        return false;
+    }
+    const bool written = writeAll(file, bytes, size) && ::fsync(file) == 0;
+    const bool closed = ::close(file) == 0;
+    const bool renamed = written && closed && ::rename(temporaryName, name) == 0;
+    if (!renamed) {
+        ::unlink(temporaryName);
+    }
+    forgetTemporary();
+    return renamed;
 }
 
 } // namespace
@@ -113,17 +212,11 @@ bool replaceFile(const char* name, const unsigned char* bytes, std::size_t size)
     // the process, so it is reported like any other failed write.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    std::string temporary;
-    const int file = createTemporary(name, temporary);
-    if (file < 0) {
-        return false;
+    const Dispositions earlier = removeTemporaryOnInterruption();
+    const bool replaced = writeAndRename(name, bytes, size);
+    restoreDispositions(earlier);
+    if (replaced) {
+        syncWorkingDirectory();
     }
-    const bool written = writeAll(file, bytes, size) && ::fsync(file) == 0;
-    const bool closed = ::close(file) == 0;
-    if (!written || !closed || ::rename(temporary.c_str(), name) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    syncWorkingDirectory();
-    return true;
+    return replaced;
 }

@@ -8,6 +8,12 @@
 #include <zlib.h>
 
 #include <climits>
+#include <csignal>
+#include <cstring>
+
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -129,6 +135,76 @@ TEST_F(Driver, ExhaustedMemoryIsReportedNotCrashed)
         EXPECT_EQ(outcome.output.substr(outcome.output.size() - 2), "\n\n");
         EXPECT_FALSE(fs::exists(folder / result));
         fs::remove(folder / test.name);
+    }
+}
+
+// Waits until a file whose name ends in ".tmp" is created in the folder
+// that `watch` (an inotify descriptor) watches; false after `timeout`.
+bool awaitTemporary(int watch, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd poller{watch, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&poller, 1, static_cast<int>(left.count())) <= 0)
+            return false;
+        const ssize_t got = ::read(watch, buffer, sizeof buffer);
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            const std::string name = event->len > 0 ? event->name : "";
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0)
+                return true;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+}
+
+TEST_F(Driver, AnInterruptedWriteKeepsTheEarlierResultWhole)
+{
+    // Noise makes a result of about 9 MB, whose write and flush to disk
+    // take milliseconds. The signal goes out as the temporary file appears;
+    // a busy machine may delay it past the rename, so each signal is tried
+    // until one run has been interrupted during its write.
+    cv::Mat noise(1500, 2000, CV_8UC3);
+    cv::randu(noise, 0, 256);
+    cv::imwrite((folder / "noise.png").string(), noise);
+    const std::string expected = expectedResult(folder / "noise.png");
+    for (const int signalNumber : {SIGTERM, SIGINT, SIGKILL}) {
+        SCOPED_TRACE(strsignal(signalNumber));
+        bool interruptedWhileWriting = false;
+        for (int attempt = 0; attempt < 20 && !interruptedWhileWriting; ++attempt) {
+            writeFile(folder / result, "earlier result");
+            const int watch = ::inotify_init1(IN_CLOEXEC);
+            ASSERT_GE(::inotify_add_watch(watch, folder.c_str(), IN_CREATE), 0);
+            Child child = start(launch({"noise.png"}));
+            EXPECT_TRUE(awaitTemporary(watch, 60s)) << "the write never began";
+            ::kill(child.pid, signalNumber);
+            ::close(watch);  // slow: after the signal
+            const Outcome outcome = finish(child);
+            EXPECT_TRUE(outcome.signal == signalNumber || outcome.exitStatus == 3) << "killed, or done before";
+
+            const std::string now = readFile(folder / result);
+            EXPECT_TRUE(now == "earlier result" || now == expected) << "the result is whole, old or new";
+            interruptedWhileWriting = outcome.signal == signalNumber && now == "earlier result";
+            std::set<std::string> left = entries(folder);
+            left.erase("noise.png");
+            left.erase("lumaLeveller.png");
+            if (signalNumber != SIGKILL) {
+                EXPECT_EQ(left, std::set<std::string>{}) << "the temporary file is removed";
+            } else {
+                // Nothing can clean up after SIGKILL; what stays is hidden
+                // and plainly temporary.
+                EXPECT_LE(left.size(), 1u);
+            }
+            for (const std::string& stale : left) {
+                EXPECT_EQ(stale.rfind(".lumaLeveller.png.", 0), 0u) << stale;
+                EXPECT_EQ(stale.substr(stale.size() - 4), ".tmp") << stale;
+                fs::remove(folder / stale);
+            }
+        }
+        EXPECT_TRUE(interruptedWhileWriting) << "no run was interrupted during its write";
     }
 }
 

@@ -38,6 +38,10 @@ constexpr gid_t kNoGroup = 65534;
     if (launch.asOtherUser && ::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kNoGroup) != 0 ||
                                                     ::setuid(kNobody) != 0))
         ::_exit(126);
+    // Whatever the test runner ignores, the program starts as from a
+    // terminal: ending by default on an interruption.
+    for (const int signalNumber : {SIGHUP, SIGINT, SIGTERM})
+        ::signal(signalNumber, SIG_DFL);
     ::unsetenv("DISPLAY");
     ::unsetenv("WAYLAND_DISPLAY");
     ::unsetenv("QT_QPA_PLATFORM");

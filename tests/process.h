@@ -33,7 +33,8 @@ struct Outcome {
 };
 
 // Starts the program with no display in its environment, standard error
-// discarded, standard input a pipe that the caller may write to or close.
+// discarded, standard input a pipe that the caller may write to or close,
+// and the default action for SIGHUP, SIGINT and SIGTERM.
 Child start(const Launch& launch);
 
 // Whether the child ends within `wait` (it is not reaped).
