@@ -7,6 +7,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <zlib.h>
 
+#include <algorithm>
 #include <climits>
 #include <csignal>
 #include <cstring>
@@ -206,6 +207,31 @@ TEST_F(Driver, AnInterruptedWriteKeepsTheEarlierResultWhole)
         }
         EXPECT_TRUE(interruptedWhileWriting) << "no run was interrupted during its write";
     }
+}
+
+TEST_F(Driver, ConcurrentRunsInOneFolderLeaveTheWholeResultOfOne)
+{
+    std::vector<std::string> expected;
+    std::set<std::string> inputs{"lumaLeveller.png"};
+    std::vector<Child> children;
+    for (int i = 0; i < 4; ++i) {
+        cv::Mat noise(600 + 40 * i, 800, CV_8UC3);
+        cv::randu(noise, 0, 256);
+        const std::string name = "noise" + std::to_string(i) + ".png";
+        cv::imwrite((folder / name).string(), noise);
+        expected.push_back(expectedResult(folder / name));
+        inputs.insert(name);
+    }
+    for (int i = 0; i < 4; ++i)
+        children.push_back(start(launch({"noise" + std::to_string(i) + ".png"})));
+    for (Child& child : children) {
+        const Outcome outcome = finish(child);
+        EXPECT_EQ(outcome.exitStatus, 3);
+        EXPECT_EQ(outcome.output, kShowError);
+    }
+    const std::string now = readFile(folder / result);
+    EXPECT_NE(std::find(expected.begin(), expected.end(), now), expected.end()) << "not one run's whole result";
+    EXPECT_EQ(entries(folder), inputs) << "no temporary file left";
 }
 
 } // namespace
