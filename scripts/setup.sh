@@ -28,10 +28,12 @@ install_packages() {
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
-# Configures and builds; extra arguments go to the configure step.
+# Configures the build folder DIRECTORY (Release unless the arguments say
+# otherwise) and builds TARGET there; extra arguments go to the configure
+# step.
 build_project() {
-  local target=$1
-  shift
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
-  cmake --build "$build" --target "$target" -j "$(nproc)"
+  local directory=$1 target=$2
+  shift 2
+  cmake -S "$root" -B "$directory" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+  cmake --build "$directory" --target "$target" -j "$(nproc)"
 }
