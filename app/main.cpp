@@ -47,12 +47,10 @@ int usage()
     return status::wrongArguments;
 }
 
-// One run on the image at `path`. Exhaustion of memory anywhere, and any
-// other error of the library while filtering or encoding, leave as the
-// library's exceptions for main to report.
-int run(const std::string& path)
+// Reads the image at `path` as 8-bit colour into `image`. Returns
+// status::success, or reports why not and returns the status to end with.
+int readInput(const std::string& path, cv::Mat& image)
 {
-    cv::Mat image;
     errno = 0;
     try {
         image = cv::imread(path, cv::IMREAD_COLOR);
@@ -72,6 +70,23 @@ int run(const std::string& path)
             return processingFailed(texts::outOfMemoryReason);
         }
         return fail(texts::readError, status::unreadableInput);
+    }
+    return status::success;
+}
+
+// One run on the image at `path`. Exhaustion of memory anywhere, and any
+// other error of the library while filtering or encoding, leave as the
+// library's exceptions for main to report.
+int run(const std::string& path)
+{
+    // Some third-party decoders abort on malformed files (a truncated DICOM
+    // file, say) instead of reporting an error: such a file is unreadable.
+    cv::Mat image;
+    exitOnCrash(texts::readError, status::unreadableInput);
+    const int readStatus = readInput(path, image);
+    endExitOnCrash();
+    if (readStatus != status::success) {
+        return readStatus;
     }
 
     const cv::Mat result = flattenIllumination(image);

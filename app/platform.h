@@ -15,6 +15,14 @@ void printText(const char* text);
 // window opens.
 void exitOnDisplayFailure(const char* text, int exitStatus);
 
+// Makes a crash while the image library decodes a file (an abort or a
+// memory fault inside a third-party decoder given a malformed file) end the
+// process cleanly: print `text`, exit with `exitStatus`, instead of dying by
+// the signal with a core dump. In force until endExitOnCrash; only around
+// the decoding, so that a crash of the project's own code stays a crash.
+void exitOnCrash(const char* text, int exitStatus);
+void endExitOnCrash();
+
 // Shows a modal information notice with one OK button and no owner window;
 // returns once the user has pressed OK or closed it.
 void showNotice(const char* caption, const char* text);

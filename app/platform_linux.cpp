@@ -6,13 +6,16 @@
 #include <QMessageBox>
 #include <QString>
 
-#include <array>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -47,10 +50,40 @@ char temporaryName[64];
 volatile std::sig_atomic_t temporaryNamed = 0;
 pthread_t writingThread;
 
-// The signals that end a run by default and that a user or a system sends
-// to stop it: Ctrl+C, kill, a closed terminal.
-constexpr std::array<int, 3> kInterruptions = {SIGHUP, SIGINT, SIGTERM};
-using Dispositions = std::array<struct sigaction, kInterruptions.size()>;
+// Signal dispositions as they were before handleSignals changed them.
+using Dispositions = std::vector<std::pair<int, struct sigaction>>;
+
+// Makes `handler` handle each of `signalNumbers`, with all of them blocked
+// while it runs, except those that are ignored (a run started in the
+// background may ignore Ctrl+C: it stays so). Returns the dispositions to
+// restore.
+Dispositions handleSignals(std::initializer_list<int> signalNumbers, void (*handler)(int))
+{
+    struct sigaction action {};
+    action.sa_handler = handler;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (const int signalNumber : signalNumbers) {
+        sigaddset(&action.sa_mask, signalNumber);
+    }
+    Dispositions earlier;
+    for (const int signalNumber : signalNumbers) {
+        struct sigaction before {};
+        ::sigaction(signalNumber, nullptr, &before);
+        earlier.emplace_back(signalNumber, before);
+        if (before.sa_handler != SIG_IGN) {
+            ::sigaction(signalNumber, &action, nullptr);
+        }
+    }
+    return earlier;
+}
+
+void restoreDispositions(const Dispositions& earlier)
+{
+    for (const auto& [signalNumber, before] : earlier) {
+        ::sigaction(signalNumber, &before, nullptr);
+    }
+}
 
 // Removes the temporary file, then ends the process by the same signal, so
 // that whoever sent it still sees the run killed by it. The handler runs on
@@ -70,34 +103,18 @@ void removeTemporaryAndEnd(int signalNumber)
     ::raise(signalNumber);  // delivered as the handler returns
 }
 
-// Installs removeTemporaryAndEnd for the interruptions that are not
-// ignored (a run started in the background may ignore Ctrl+C: it stays
-// so); returns the dispositions to restore.
-Dispositions removeTemporaryOnInterruption()
-{
-    writingThread = pthread_self();
-    struct sigaction handler {};
-    handler.sa_handler = removeTemporaryAndEnd;
-    handler.sa_flags = SA_RESTART;
-    sigemptyset(&handler.sa_mask);
-    for (const int signalNumber : kInterruptions) {
-        sigaddset(&handler.sa_mask, signalNumber);
-    }
-    Dispositions earlier{};
-    for (std::size_t i = 0; i < kInterruptions.size(); ++i) {
-        ::sigaction(kInterruptions[i], nullptr, &earlier[i]);
-        if (earlier[i].sa_handler != SIG_IGN) {
-            ::sigaction(kInterruptions[i], &handler, nullptr);
-        }
-    }
-    return earlier;
-}
+// What exitAfterCrash prints, with the line feed that printText would add,
+// and the status it exits with; the dispositions it replaced.
+char crashText[256];
+std::size_t crashTextLength = 0;
+int crashStatus = 0;
+Dispositions beforeCrashGuard;
 
-void restoreDispositions(const Dispositions& earlier)
+void exitAfterCrash(int)
 {
-    for (std::size_t i = 0; i < kInterruptions.size(); ++i) {
-        ::sigaction(kInterruptions[i], &earlier[i], nullptr);
-    }
+    const ssize_t written = ::write(STDOUT_FILENO, crashText, crashTextLength);
+    static_cast<void>(written);  // nothing more to do if it fails
+    ::_exit(crashStatus);
 }
 
 void forgetTemporary()
@@ -190,6 +207,21 @@ void exitOnDisplayFailure(const char* text, int exitStatus)
     toolkitMessageHandler = qInstallMessageHandler(handleToolkitMessage);
 }
 
+void exitOnCrash(const char* text, int exitStatus)
+{
+    std::fflush(stdout);  // what was printed before stays before the text
+    const int length = std::snprintf(crashText, sizeof crashText, "%s\n", text);
+    crashTextLength = length < 0 ? 0 : std::min(static_cast<std::size_t>(length), sizeof crashText - 1);
+    crashStatus = exitStatus;
+    beforeCrashGuard = handleSignals({SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGSEGV}, exitAfterCrash);
+}
+
+void endExitOnCrash()
+{
+    restoreDispositions(beforeCrashGuard);
+    beforeCrashGuard.clear();
+}
+
 void showNotice(const char* caption, const char* text)
 {
     // OpenCV's window has made the application object already; a build of
@@ -212,7 +244,10 @@ bool replaceFile(const char* name, const unsigned char* bytes, std::size_t size)
     // the process, so it is reported like any other failed write.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    const Dispositions earlier = removeTemporaryOnInterruption();
+    // The signals that end a run by default and that a user or a system
+    // sends to stop it: a closed terminal, Ctrl+C, kill.
+    writingThread = pthread_self();
+    const Dispositions earlier = handleSignals({SIGHUP, SIGINT, SIGTERM}, removeTemporaryAndEnd);
     const bool replaced = writeAndRename(name, bytes, size);
     restoreDispositions(earlier);
     if (replaced) {

@@ -5,7 +5,9 @@
 
 #include <windows.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -64,15 +66,47 @@ bool writeAll(HANDLE file, const unsigned char* bytes, std::size_t size)
     return true;
 }
 
+// What exitAfterCrash prints, in the console's code page with the line
+// feed that printText would add, and the status it exits with.
+std::string crashText;
+int crashStatus = 0;
+constexpr int kCrashes[] = {SIGABRT, SIGFPE, SIGILL, SIGSEGV};
+
+void exitAfterCrash(int)
+{
+    std::fwrite(crashText.data(), 1, crashText.size(), stdout);
+    std::fflush(stdout);
+    std::_Exit(crashStatus);
+}
+
+UINT consoleCodePage()
+{
+    const UINT codePage = GetConsoleOutputCP();
+    return codePage == 0 ? GetACP() : codePage;
+}
+
 } // namespace
 
 void printText(const char* text)
 {
-    UINT codePage = GetConsoleOutputCP();
-    if (codePage == 0) {
-        codePage = GetACP();
+    std::puts(toCodePage(toWide(text), consoleCodePage()).c_str());
+}
+
+void exitOnCrash(const char* text, int exitStatus)
+{
+    std::fflush(stdout);
+    crashText = toCodePage(toWide(text), consoleCodePage()) + "\n";
+    crashStatus = exitStatus;
+    for (const int signalNumber : kCrashes) {
+        std::signal(signalNumber, exitAfterCrash);
     }
-    std::puts(toCodePage(toWide(text), codePage).c_str());
+}
+
+void endExitOnCrash()
+{
+    for (const int signalNumber : kCrashes) {
+        std::signal(signalNumber, SIG_DFL);
+    }
 }
 
 void exitOnDisplayFailure(const char*, int)

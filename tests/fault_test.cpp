@@ -71,13 +71,16 @@ TEST_F(Driver, HostileInputsEndWithTheReadErrorAndNoPause)
     const std::string jfifHeader("\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20);
     writeFile(folder / "header.jpg", jfifHeader + garbage);
     writeFile(folder / "huge.png", pngFile(65535, 65535, garbage));
+    // A DICOM preamble and signature with nothing after them: the decoder
+    // aborts on it.
+    writeFile(folder / "truncated.dcm", std::string(128, '\0') + "DICM");
     fs::create_directory(folder / "folder.png");
     std::string tooLong;
     while (tooLong.size() <= PATH_MAX)
         tooLong += "./";
     const std::string inputs[] = {
         "", "missing.png", "empty.png", "notes.txt", "noise.bin", "signature.png", "half.png", "header.jpg",
-        "huge.png", "folder.png", "/dev/null",
+        "huge.png", "truncated.dcm", "folder.png", "/dev/null",
         tooLong + "page.png",                    // a good image behind a path longer than the system takes
         std::string(NAME_MAX + 1, 'a') + ".png", // a name longer than the system takes
     };
