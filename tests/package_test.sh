@@ -7,6 +7,7 @@
 #
 #   bash package_test.sh CPACK BUILD VERSION SOURCE
 set -u
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
 if (($# != 4)); then
     echo "usage: bash $0 CPACK BUILD VERSION SOURCE" >&2
@@ -41,18 +42,6 @@ image/x-sun-raster sun -type Palette'
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 root=$scratch/root
-failures=0
-
-check() { # description command...
-    local what=$1
-    shift
-    if "$@"; then
-        echo "PASS: $what"
-    else
-        echo "FAIL: $what"
-        failures=$((failures + 1))
-    fi
-}
 
 equal() { # actual expected
     [[ $1 == "$2" ]] && return 0
@@ -151,8 +140,4 @@ for type in "${types[@]}"; do
     check "the unpacked program opens $type" opens "$type"
 done
 
-if ((failures > 0)); then
-    echo "FAIL: $failures check(s) failed"
-    exit 1
-fi
-echo "PASS: all checks"
+finish_checks
