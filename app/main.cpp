@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <new>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -65,7 +66,7 @@ int run(const std::string& path)
         return fail(texts::readError, status::unreadableInput);
     }
 
-    const cv::Mat result = flattenIllumination(image);
+    const cv::Mat result = flattenIllumination(std::move(image));
 
     if (!saveResult(result)) {
         return fail(texts::writeError, status::notWritten);
