@@ -7,6 +7,7 @@
 #
 #   xvfb-run -a -s "-screen 0 1280x1024x24" bash presentation_test.sh LUMALEVELLER IMAGE
 set -u
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
 readonly window_name='lumaLeveller.png'
 readonly caption='LumaclearApp  By Lumaclear开发组'
@@ -22,7 +23,6 @@ scratch=$(mktemp -d)
 workdir=$scratch/work
 log=$scratch/output.txt
 pid=
-failures=0
 
 cleanup() {
     stop_program
@@ -30,17 +30,6 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
-
-check() { # description command...
-    local what=$1
-    shift
-    if "$@"; then
-        echo "PASS: $what"
-    else
-        echo "FAIL: $what"
-        failures=$((failures + 1))
-    fi
-}
 
 running() { [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; }
 
@@ -136,8 +125,4 @@ run_case() { # name key
 run_case "OK pressed" Return
 run_case "notice closed by Escape" Escape
 
-if ((failures > 0)); then
-    echo "FAIL: $failures check(s) failed"
-    exit 1
-fi
-echo "PASS: all checks"
+finish_checks

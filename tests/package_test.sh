@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# Builds the Debian package with cpack into BUILD/package and checks it: the
+# file list, the control fields, the desktop entry and the manual page, then
+# unpacks it into a scratch root with dpkg -x (never into the machine's own
+# /usr) and runs that copy: the usage texts and status, and one small image
+# of every type the desktop entry offers to open.
+#
+#   bash package_test.sh CPACK BUILD VERSION SOURCE
+set -u
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
+
+if (($# != 4)); then
+    echo "usage: bash $0 CPACK BUILD VERSION SOURCE" >&2
+    exit 2
+fi
+cpack=$1 build=$2 version=$3 source=$4
+readonly package_dir=$build/package
+readonly deb=$package_dir/lumaleveller_${version}_$(dpkg --print-architecture).deb
+readonly expected_files='./usr/bin/lumaLeveller
+./usr/share/applications/lumaleveller.desktop
+./usr/share/icons/hicolor/scalable/apps/lumaleveller.svg
+./usr/share/man/man1/lumaLeveller.1'
+readonly usage_output=$'LumaclearApp  By Lumaclear\xe5\xbc\x80\xe5\x8f\x91\xe7\xbb\x84    Lumaclear\xe7\xa4\xbe\xe5\x8c\xba https://lumaclear.example.org\n\nUsage: lumaLeveller  image\n\n'
+
+# An image file of each type the desktop entry may list: MIME type, file
+# name extension, ImageMagick options. ImageMagick writes true-colour Sun
+# rasters in a variant the library refuses; the classic palette one is read.
+readonly samples='image/bmp bmp
+image/jpeg jpg
+image/png png
+image/tiff tif
+image/webp webp
+image/jp2 jp2
+image/x-jp2-codestream j2k
+image/x-exr exr
+image/x-portable-bitmap pbm
+image/x-portable-graymap pgm
+image/x-portable-pixmap ppm
+image/x-portable-anymap pnm
+image/x-sun-raster sun -type Palette'
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+root=$scratch/root
+
+equal() { # actual expected
+    [[ $1 == "$2" ]] && return 0
+    printf -- '-- got:\n%s\n-- expected:\n%s\n' "$1" "$2"
+    return 1
+}
+
+matches() { [[ $1 =~ $2 ]] || { echo "-- got: $1"; return 1; }; }
+
+build_package() {
+    rm -rf "$package_dir"
+    timeout 120 "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$package_dir" >"$scratch/cpack.log" 2>&1 ||
+        { cat "$scratch/cpack.log"; return 1; }
+    equal "$(cd "$package_dir" && ls -- *.deb)" "${deb##*/}"
+}
+
+packaged_files() { dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sort; }
+
+field() { dpkg-deb -f "$deb" "$1"; }
+
+desktop_key() { sed -n "s/^$1=//p" "$root/usr/share/applications/lumaleveller.desktop"; }
+
+# The manual page, rendered on lines long enough to hold each text whole.
+manual() { groff -man -Tutf8 -rLL=300n "$root/usr/share/man/man1/lumaLeveller.1" 2>/dev/null | col -bx; }
+
+manual_renders_quietly() {
+    local warnings
+    warnings=$(groff -man -ww -z "$root/usr/share/man/man1/lumaLeveller.1" 2>&1) && equal "$warnings" ""
+}
+
+# Every console text of the program, and every exit status, as texts.h
+# gives them, must be in the manual page.
+manual_has_every_text_and_status() {
+    local page texts text code missing=()
+    page=$(manual) || return 1
+    mapfile -t texts < <(grep -o '"\(Error\|Usage\)[^"]*"' "$source/app/texts.h" | sed 's/^"//; s/"$//; s/\\n$//')
+    for text in "${texts[@]}"; do
+        [[ $page == *"$text"* ]] || missing+=("text '$text'")
+    done
+    local statuses
+    statuses=$(sed -n '/^namespace status/,/^}/s/.*= \([0-9]*\);/\1/p' "$source/app/texts.h")
+    for code in $statuses; do
+        grep -q "^ *$code  " <<<"$(sed -n '/^EXIT STATUS/,/^FILES/p' <<<"$page")" || missing+=("status $code")
+    done
+    ((${#texts[@]} >= 5 && $(wc -w <<<"$statuses") >= 6)) && equal "${missing[*]}" ""
+}
+
+icon_is_svg() { equal "$(identify -format '%m %wx%h' "$root/usr/share/icons/hicolor/scalable/apps/$(desktop_key Icon).svg")" "SVG 64x64"; }
+
+usage_path() {
+    local out status
+    out=$(cd "$scratch" && env -u DISPLAY timeout -k 5 20 "$root/usr/bin/lumaLeveller" </dev/null; echo "status $?")
+    equal "$out" "${usage_output}status 8"
+}
+
+# The type's sample, written by ImageMagick, is read by the unpacked
+# program: without a display the run ends with status 3 after saving the
+# result.
+opens() { # MIME type
+    local type=$1 line extension options status
+    line=$(grep "^$type " <<<"$samples") || { echo "-- no sample for $type"; return 1; }
+    read -r _ extension options <<<"$line"
+    grep -q "^[0-9]*:$type:\*\.$extension$" /usr/share/mime/globs2 || { echo "-- *.$extension is not $type"; return 1; }
+    rm -rf "$scratch/work" && mkdir "$scratch/work"
+    # shellcheck disable=SC2086 # options are words
+    convert -size 40x30 gradient:orange-navy $options "$extension:$scratch/sample.$extension" || return 1
+    (cd "$scratch/work" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+        timeout -k 5 20 "$root/usr/bin/lumaLeveller" "$scratch/sample.$extension" </dev/null >/dev/null 2>&1)
+    status=$?
+    equal "status $status, $(ls -A "$scratch/work")" "status 3, lumaLeveller.png"
+}
+
+check "cpack builds ${deb##*/}" build_package
+[[ -f $deb ]] || { echo "FAIL: no package to check"; exit 1; }
+echo "-- $(stat -c %s "$deb") bytes"
+check "the package holds exactly the installed files" equal "$(packaged_files)" "$expected_files"
+check "package name, version and section" equal "$(field Package) $(field Version) $(field Section)" \
+    "lumaleveller $version graphics"
+check "maintainer and description are given" matches "$(field Maintainer)|$(field Description)" '^.+ <.+@.+>\|.+'
+check "Depends is worked out from the binary (OpenCV, Qt, C library)" matches "$(field Depends)" \
+    'libc6 \(.*libopencv-highgui[0-9]+.*libopencv-imgcodecs[0-9]+.*libqt5widgets5'
+check "the CJK font of the notice is recommended" equal "$(field Recommends)" fonts-wqy-zenhei
+
+dpkg -x "$deb" "$root"
+check "the desktop entry is valid" desktop-file-validate "$root/usr/share/applications/lumaleveller.desktop"
+check "the desktop entry opens one file, without a terminal" equal "$(desktop_key Exec) $(desktop_key Terminal)" \
+    "lumaLeveller %f false"
+check "the icon it names is an SVG in the package" icon_is_svg
+check "the manual page renders without warnings" manual_renders_quietly
+check "the manual page gives every text and exit status" manual_has_every_text_and_status
+check "the unpacked program prints the usage texts and ends with status 8" usage_path
+
+IFS=';' read -ra types <<<"$(desktop_key MimeType)"
+check "the desktop entry lists image types" test "${#types[@]}" -gt 0
+for type in "${types[@]}"; do
+    check "the unpacked program opens $type" opens "$type"
+done
+
+finish_checks
