@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <new>
 #include <string>
-#include <utility>
 
 namespace {
 
@@ -66,7 +65,7 @@ int run(const std::string& path)
         return fail(texts::readError, status::unreadableInput);
     }
 
-    const cv::Mat result = flattenIllumination(std::move(image));
+    const cv::Mat result = flattenIllumination(image);
 
     if (!saveResult(result)) {
         return fail(texts::writeError, status::notWritten);

@@ -6,10 +6,7 @@
 // flattenIllumination
 //
 //   Input:  image, 8-bit unsigned, 3 channels in blue-green-red order, at
-//           least 1x1 pixel. Its pixels are only read. A caller that no
-//           longer needs it hands it over with std::move: the operation
-//           then releases it as soon as it has been read, and the planes
-//           that follow reuse its memory.
+//           least 1x1 pixel. It is only read.
 //   Return: a new image of the same size and type.
 //
 //   Works on the brightness (V) plane of the image's HSV form only; hue and
@@ -35,4 +32,4 @@
 //
 //   Errors of the library (in practice only exhaustion of memory) leave as
 //   its exceptions; the operation catches and reports nothing.
-cv::Mat flattenIllumination(cv::Mat image);
+cv::Mat flattenIllumination(const cv::Mat& image);
