@@ -1,0 +1,22 @@
+// The memory allocator's settings, compiled into the program (Linux, where
+// the program is linked with jemalloc, which reads them at start-up).
+//
+// The first touch of a page the process has not used yet costs a page
+// fault, and on Linux the faults of a fresh full-size image plane outweigh
+// the arithmetic of the step that fills it. The image steps release each
+// plane right after its last use; these settings make the allocator keep
+// the freed pages so that the next plane takes them over without faults:
+//   - large blocks come from the ordinary arenas, not from the one that
+//     gives them back to the system at once (oversize_threshold:0);
+//   - freed pages end as lazily freed (MADV_FREE) and are never purged
+//     (muzzy_decay_ms:-1): the process reuses them as they are, and the
+//     kernel takes them back only when it runs short of memory, so a
+//     program left showing its result holds no memory it cannot lose.
+// Huge pages are left at the system's setting: asking for them
+// (thp:always) cut the page faults of a 24-megapixel run tenfold on the
+// development machine but made it no faster: the kernel's own time grew,
+// as it clears fresh 2 MiB pages instead of handing back pages just freed,
+// and now and then a run stalled.
+extern "C" {
+const char* malloc_conf = "oversize_threshold:0,muzzy_decay_ms:-1";
+}
