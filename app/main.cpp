@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <new>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -89,7 +90,7 @@ int run(const std::string& path)
         return readStatus;
     }
 
-    const cv::Mat result = flattenIllumination(image);
+    const cv::Mat result = flattenIllumination(std::move(image));
 
     if (!saveResult(result)) {
         return fail(texts::writeError, status::notWritten);

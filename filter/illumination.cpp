@@ -16,11 +16,13 @@ namespace {
 constexpr int kMorphologyIterations = 9;
 constexpr int kValuePlane = 2;
 
-// The hue, saturation and value planes of a blue-green-red image.
-std::vector<cv::Mat> hsvPlanes(const cv::Mat& image)
+// The hue, saturation and value planes of a blue-green-red image, which it
+// releases once it is converted.
+std::vector<cv::Mat> hsvPlanes(cv::Mat image)
 {
     cv::Mat hsv;
     cv::cvtColor(image, hsv, cv::COLOR_BGR2HSV, 0);
+    image.release();
     std::vector<cv::Mat> planes;
     cv::split(hsv, planes);
     return planes;
@@ -80,9 +82,9 @@ cv::Mat bgrImage(std::vector<cv::Mat> planes)
 
 } // namespace
 
-cv::Mat flattenIllumination(const cv::Mat& image)
+cv::Mat flattenIllumination(cv::Mat image)
 {
-    std::vector<cv::Mat> planes = hsvPlanes(image);
+    std::vector<cv::Mat> planes = hsvPlanes(std::move(image));
     planes[kValuePlane] = levelledBrightness(std::move(planes[kValuePlane]));
     return bgrImage(std::move(planes));
 }

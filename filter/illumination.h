@@ -6,7 +6,11 @@
 // flattenIllumination
 //
 //   Input:  image, 8-bit unsigned, 3 channels in blue-green-red order, at
-//           least 1x1 pixel. It is only read.
+//           least 1x1 pixel. Its pixels are only read: a caller that
+//           keeps its image gets it back untouched. A caller that no longer
+//           needs it hands it over with std::move; the operation then
+//           releases it as soon as it is converted, and the planes that
+//           follow reuse its memory.
 //   Return: a new image of the same size and type.
 //
 //   Works on the brightness (V) plane of the image's HSV form only; hue and
@@ -32,4 +36,4 @@
 //
 //   Errors of the library (in practice only exhaustion of memory) leave as
 //   its exceptions; the operation catches and reports nothing.
-cv::Mat flattenIllumination(const cv::Mat& image);
+cv::Mat flattenIllumination(cv::Mat image);
