@@ -105,19 +105,13 @@ TEST_F(Driver, TheResultIsAnOrdinaryNewFileNeverWrittenThroughALink)
 
 TEST_F(Driver, AnUnwritableFolderIsReportedAndKeepsTheEarlierResult)
 {
-    // Root writes anywhere, so the program runs as an unprivileged user from
-    // a copy of its binary that that user can reach.
-    const fs::path binary = folder / "bin" / "lumaLeveller";
-    fs::create_directories(binary.parent_path());
-    fs::copy_file(LUMALEVELLER_BINARY, binary);
+    // Root writes anywhere, so the program runs as an unprivileged user.
+    const Launch unprivileged = launchAsOtherUser({"page.png"});
     photo("page.png");
     writeFile(folder / result, "earlier result");
     fs::permissions(folder, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
 
-    Launch unprivileged = launch({"page.png"});
-    unprivileged.program = binary.string();
-    unprivileged.asOtherUser = true;
     const Outcome outcome = run(unprivileged);
     EXPECT_EQ(outcome.exitStatus, 2) << "no window, no notice";
     EXPECT_EQ(outcome.output, kWriteError);
