@@ -68,6 +68,21 @@ TEST_F(Driver, EveryInputKindGivesAnEightBitColourResult)
     }
 }
 
+TEST_F(Driver, AGreyFloatFileIsReadAsItsColourTwinIs)
+{
+    // The samples are 0 to 255: the reader takes a float file's samples
+    // over as they are, rounded.
+    cv::Mat grey(37, 53, CV_32F), colour;
+    cv::randu(grey, 0, 255);
+    cv::cvtColor(grey, colour, cv::COLOR_GRAY2BGR);
+    ASSERT_TRUE(cv::imwrite((folder / "grey.pfm").string(), grey));
+    ASSERT_TRUE(cv::imwrite((folder / "colour.pfm").string(), colour));
+    const Outcome outcome = run(launch({"grey.pfm"}));
+    EXPECT_EQ(outcome.exitStatus, 3);
+    EXPECT_EQ(outcome.output, kShowError);
+    EXPECT_TRUE(samePixels(resultImage(), expectedResult(folder / "colour.pfm")));
+}
+
 TEST_F(Driver, ResultLandsInTheWorkingDirectoryAndReplacesTheLastOne)
 {
     const fs::path first = photo("in/first.png", {64, 48});
