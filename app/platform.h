@@ -51,10 +51,15 @@ void showNotice(const char* caption, const char* text);
 // --- Crash guard (crash_guard.cpp) ---
 
 // Makes a crash while the image library decodes a file (an abort or a
-// memory fault inside a third-party decoder given a malformed file) end the
-// process cleanly: print `text`, exit with `exitStatus`, instead of dying by
-// the signal with a core dump. In force until endExitOnCrash; only around
-// the decoding, so that a crash of the project's own code stays a crash.
+// memory fault inside a third-party decoder given a malformed file, or its
+// stack overflowing on a deeply nested one) end the process cleanly: print
+// `text`, exit with `exitStatus`, instead of dying by the signal with a core
+// dump. In force until endExitOnCrash; only around the decoding, so that a
+// crash of the project's own code stays a crash. On Linux the temporary
+// files that the library decodes some formats from go to a private folder
+// meanwhile, which a crash, endExitOnCrash and an interruption by SIGINT,
+// SIGTERM, SIGHUP or SIGQUIT (which still ends the run) remove with their
+// contents.
 void exitOnCrash(const char* text, int exitStatus);
 void endExitOnCrash();
 

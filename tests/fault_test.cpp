@@ -52,11 +52,31 @@ std::string progressiveJpeg(int width, int height)
     return std::string(jpeg.begin(), jpeg.end());
 }
 
+// A DICOM file of `levels` sequences nested in one another, each in an item
+// of the one around it, all of undefined length and closed by delimiters.
+std::string nestedDicom(int levels)
+{
+    const std::string sequenceAndItem("\x08\x00\x40\x11SQ\0\0\xff\xff\xff\xff\xfe\xff\x00\xe0\xff\xff\xff\xff", 20);
+    const std::string delimiters("\xfe\xff\x0d\xe0\0\0\0\0\xfe\xff\xdd\xe0\0\0\0\0", 16);
+    std::string file = std::string(128, '\0') + "DICM";
+    for (int level = 0; level < 2 * levels; ++level)
+        file += level < levels ? sequenceAndItem : delimiters;
+    return file;
+}
+
 std::string randomBytes(int count)
 {
     cv::Mat bytes(1, count, CV_8U);
     cv::RNG(7).fill(bytes, cv::RNG::UNIFORM, 0, 256);
     return std::string(bytes.begin<char>(), bytes.end<char>());
+}
+
+// `launch` with the library's temporary files in `where`, made here.
+Launch withLibraryTemporaries(Launch launch, const fs::path& where)
+{
+    fs::create_directories(where);
+    launch.environment.push_back("OPENCV_TEMP_PATH=" + where.string());
+    return launch;
 }
 
 TEST_F(Driver, HostileInputsEndWithTheReadErrorAndNoPause)
@@ -72,27 +92,32 @@ TEST_F(Driver, HostileInputsEndWithTheReadErrorAndNoPause)
     writeFile(folder / "header.jpg", jfifHeader + garbage);
     writeFile(folder / "huge.png", pngFile(65535, 65535, garbage));
     // A DICOM preamble and signature with nothing after them: the decoder
-    // aborts on it.
+    // aborts on it. Nested deep enough, it overflows the stack.
     writeFile(folder / "truncated.dcm", std::string(128, '\0') + "DICM");
+    writeFile(folder / "nested.dcm", nestedDicom(50000));
     fs::create_directory(folder / "folder.png");
     std::string tooLong;
     while (tooLong.size() <= PATH_MAX)
         tooLong += "./";
     const std::string inputs[] = {
         "", "missing.png", "empty.png", "notes.txt", "noise.bin", "signature.png", "half.png", "header.jpg",
-        "huge.png", "truncated.dcm", "folder.png", "/dev/null",
+        "huge.png", "truncated.dcm", "nested.dcm", "folder.png", "/dev/null",
         tooLong + "page.png",                    // a good image behind a path longer than the system takes
         std::string(NAME_MAX + 1, 'a') + ".png", // a name longer than the system takes
     };
+    // The library decodes DICOM from a temporary file; a crash must not
+    // leave it behind.
+    const fs::path temporaryFolder = folder / "temporary";
     for (const std::string& input : inputs) {
         SCOPED_TRACE(input.substr(0, 40));
-        Child child = start(launch({input}));
+        Child child = start(withLibraryTemporaries(launch({input}), temporaryFolder));
         EXPECT_TRUE(endsWithin(child, 5000ms)) << "no pause on this path";
         const Outcome outcome = finish(child);
         EXPECT_EQ(outcome.signal, 0);
         EXPECT_EQ(outcome.exitStatus, 1);
         EXPECT_EQ(outcome.output, kReadError);
         EXPECT_FALSE(fs::exists(folder / result));
+        EXPECT_EQ(entries(temporaryFolder), std::set<std::string>{});
     }
 }
 
@@ -219,6 +244,35 @@ TEST_F(Driver, AnInterruptedWriteKeepsTheEarlierResultWhole)
         }
         EXPECT_TRUE(interruptedWhileWriting) << "no run was interrupted during its write";
     }
+}
+
+// Waits until a file appears anywhere below `where`; false after `timeout`.
+bool awaitFileBelow(const fs::path& where, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    do {
+        std::error_code ignored;  // entries may go while they are listed
+        for (fs::recursive_directory_iterator entry(where, ignored), end; entry != end; entry.increment(ignored))
+            if (entry->is_regular_file(ignored))
+                return true;
+        ::usleep(1000);
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+}
+
+TEST_F(Driver, AnInterruptedDecodingLeavesNoTemporaryFile)
+{
+    // The library decodes Radiance HDR from a temporary file; a large flat
+    // image comes from a small file and takes about a second to decode.
+    const cv::Mat flat(3000, 4000, CV_32FC3, cv::Scalar(0.2, 0.5, 0.8));
+    ASSERT_TRUE(cv::imwrite((folder / "flat.hdr").string(), flat));
+    const fs::path temporaryFolder = folder / "temporary";
+    Child child = start(withLibraryTemporaries(launch({"flat.hdr"}), temporaryFolder));
+    EXPECT_TRUE(awaitFileBelow(temporaryFolder, 30s)) << "the decoding never began";
+    ::kill(child.pid, SIGINT);
+    const Outcome outcome = finish(child);
+    EXPECT_EQ(outcome.signal, SIGINT) << "killed by it";
+    EXPECT_EQ(entries(temporaryFolder), std::set<std::string>{});
 }
 
 TEST_F(Driver, ConcurrentRunsInOneFolderLeaveTheWholeResultOfOne)
