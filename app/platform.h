@@ -71,8 +71,8 @@ void endExitOnCrash();
 // it was and the temporary file is removed. The new file has the permissions
 // of an ordinary new file; a symbolic link named `name` is replaced, never
 // written through. Returns whether the file now holds the bytes.
-// On Linux a run interrupted during the call by SIGINT, SIGTERM or SIGHUP
-// (unless ignored) removes the temporary file and then still ends by that
+// On Linux a run interrupted during the call by SIGINT, SIGTERM, SIGHUP or
+// SIGQUIT (unless ignored) removes the temporary file and then still ends by that
 // signal. A kill that cannot be caught (SIGKILL, a power cut) and, on
 // Windows, any interruption can leave the temporary file behind: it is
 // hidden (".lumaLeveller.png.<process id>-<n>.tmp"), never taken for the

@@ -208,7 +208,7 @@ TEST_F(Driver, AnInterruptedWriteKeepsTheEarlierResultWhole)
     cv::randu(noise, 0, 256);
     cv::imwrite((folder / "noise.png").string(), noise);
     const cv::Mat expected = expectedResult(folder / "noise.png");
-    for (const int signalNumber : {SIGTERM, SIGINT, SIGKILL}) {
+    for (const int signalNumber : {SIGTERM, SIGINT, SIGQUIT, SIGKILL}) {
         SCOPED_TRACE(strsignal(signalNumber));
         bool interruptedWhileWriting = false;
         for (int attempt = 0; attempt < 20 && !interruptedWhileWriting; ++attempt) {
