@@ -1,7 +1,8 @@
 // lumaLeveller as a process against hostile inputs and faults: files that
-// are not images or only pretend to be, exhausted memory, a file-size limit,
-// interruptions and concurrent runs. None of them may end in a crash, a
-// half-written result or a temporary file left behind.
+// are not images or only pretend to be, named pipes, exhausted memory and
+// threads, a file-size limit, interruptions and concurrent runs. None of
+// them may end in a crash, a half-written result or a temporary file left
+// behind.
 #include "driver_fixture.h"
 
 #include <opencv2/imgcodecs.hpp>
@@ -12,8 +13,10 @@
 #include <csignal>
 #include <cstring>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -131,7 +134,42 @@ TEST_F(Driver, APathWithSpacesAndNonAsciiCharactersIsRead)
     EXPECT_TRUE(samePixels(resultImage(), expectedResult(input)));
 }
 
-TEST_F(Driver, ExhaustedMemoryIsReportedNotCrashed)
+// Opens the named pipe `path` for writing once a reader has opened it,
+// writes `bytes` (less than the pipe holds) and closes it; false when no
+// reader came within `timeout`.
+bool feedPipe(const fs::path& path, const std::string& bytes, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    int pipe = -1;
+    while ((pipe = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0 && errno == ENXIO &&
+           std::chrono::steady_clock::now() < deadline)
+        ::usleep(10000);
+    const bool written = pipe >= 0 && ::write(pipe, bytes.data(), bytes.size()) == ssize_t(bytes.size());
+    ::close(pipe);
+    return written;
+}
+
+TEST_F(Driver, ANamedPipeIsReadOnceItsWriterIsDone)
+{
+    const std::string png = readFile(photo("page.png"));
+    const cv::Mat expected = expectedResult(folder / "page.png");
+    const std::pair<std::string, int> writes[] = {{png, 3}, {"garbage\n", 1}, {"", 1}};
+    for (const auto& [bytes, exitStatus] : writes) {
+        SCOPED_TRACE(bytes.size());
+        ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
+        Child child = start(launch({"pipe"}));
+        EXPECT_TRUE(feedPipe(folder / "pipe", bytes, 10s)) << "the pipe was not opened for reading";
+        EXPECT_TRUE(endsWithin(child, 10s)) << "waits after the writer is done";
+        const Outcome outcome = finish(child, 1s);
+        EXPECT_EQ(outcome.exitStatus, exitStatus);
+        EXPECT_EQ(outcome.output, exitStatus == 3 ? kShowError : kReadError);
+        EXPECT_EQ(samePixels(resultImage(), expected), exitStatus == 3);
+        fs::remove(folder / "pipe");
+        fs::remove(folder / result);
+    }
+}
+
+TEST_F(Driver, ExhaustedMemoryAndThreadsAreReportedNotCrashed)
 {
 #ifdef LUMALEVELLER_SANITIZE
     GTEST_SKIP() << "the sanitizer's shadow memory does not fit in a limited address space";
