@@ -5,6 +5,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
+
 #include <sys/stat.h>
 
 using namespace std::chrono_literals;
@@ -45,6 +47,10 @@ TEST_F(Driver, WithoutADisplayTheResultIsWrittenAndTheFailureReported)
     EXPECT_EQ(outcome.output, kShowError);
     EXPECT_TRUE(samePixels(resultImage(), expectedResult(input)));
     EXPECT_EQ(entries(folder), (std::set<std::string>{"page.jpg", "lumaLeveller.png"})) << "no temporary left";
+    // The toolkit's one line on why, without its advice to reinstall.
+    EXPECT_LE(std::count(outcome.errors.begin(), outcome.errors.end(), '\n'), 1) << outcome.errors;
+    EXPECT_NE(outcome.errors.find("display"), std::string::npos) << outcome.errors;
+    EXPECT_EQ(outcome.errors.find("einstall"), std::string::npos) << outcome.errors;
 }
 
 TEST_F(Driver, EveryInputKindGivesAnEightBitColourResult)
