@@ -20,6 +20,7 @@
 #include <new>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -48,13 +49,21 @@ int usage()
     return status::wrongArguments;
 }
 
-// Reads the image at `path` as 8-bit colour into `image`. Returns
-// status::success, or reports why not and returns the status to end with.
+// Reads the image at `path` as 8-bit colour into `image`. The file is read
+// once, then decoded from memory, so that a pipe decodes like a regular file
+// and the file cannot change between the look at its signature and the
+// decoding. Returns status::success, or reports why not and returns the
+// status to end with.
 int readInput(const std::string& path, cv::Mat& image)
 {
+    std::vector<unsigned char> bytes;
     errno = 0;
+    if (!readInputFile(path, bytes) || bytes.empty()) {
+        return errno == ENOMEM ? processingFailed(texts::outOfMemoryReason)
+                               : fail(texts::readError, status::unreadableInput);
+    }
     try {
-        image = cv::imread(path, cv::IMREAD_COLOR);
+        image = cv::imdecode(bytes, cv::IMREAD_COLOR);
     } catch (const cv::Exception& error) {
         // The reader refuses some files by raising (a header claiming more
         // pixels than it accepts, say): those are unreadable inputs.
@@ -116,11 +125,12 @@ int main(int argc, char** argv)
     // texts say; its errors still show.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
 
-    if (argc != 2) {
+    const std::vector<std::string> arguments = programArguments(argc, argv);
+    if (arguments.size() != 1) {
         return usage();
     }
     try {
-        return run(argv[1]);
+        return run(arguments[0]);
     } catch (const cv::Exception& error) {
         return processingFailed(error.err);
     } catch (const std::bad_alloc&) {

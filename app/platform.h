@@ -1,19 +1,54 @@
-// What lumaLeveller needs from the operating system and its window toolkit:
-// one implementation per platform (Qt and POSIX on Linux, Win32 on Windows).
+// What lumaLeveller needs from the operating system and its window toolkit,
+// one concern per file and one implementation per platform: app/linux/
+// (Qt and POSIX) and app/windows/ (Win32).
 #pragma once
 
+#include <climits>
 #include <cstddef>
+#include <string>
+#include <vector>
 
-// Writes a UTF-8 text to standard output with puts, which appends a line
-// feed. On Windows the text is converted to the console's output code page
-// first (GBK under code page 936); on Linux the bytes go out unchanged.
+// --- Console (console.cpp) ---
+
+// The command line's arguments after the program name. On Linux they are
+// the bytes as given; on Windows they come from the wide command line as
+// UTF-8, so that a file name with characters outside the ANSI code page
+// reaches the reader whole.
+std::vector<std::string> programArguments(int argc, char** argv);
+
+// Writes a UTF-8 text to standard output followed by a line feed, as puts
+// does, in order with everything else printed. On Linux the bytes go out
+// unchanged; on Windows the text is shown as UTF-16 on a console, and
+// converted to the console's output code page (or the ANSI code page, with
+// no console) when standard output is a file or a pipe.
 void printText(const char* text);
+
+// --- Input file (input_file.cpp) ---
+
+// The largest input the in-memory decoder takes, in bytes.
+constexpr std::size_t kMaxInputBytes = INT_MAX;
+
+// Reads the whole file at `path` (as programArguments gives it) into
+// `bytes`, opening it once: a regular file, a pipe or a device is read to
+// its end, however it arrives. Returns false when the file cannot be
+// opened or read, or holds more than kMaxInputBytes; `bytes` is then empty
+// and errno tells why (ENOMEM when memory ran out). An empty file is read
+// as no bytes.
+bool readInputFile(const std::string& path, std::vector<unsigned char>& bytes);
+
+// --- Notice and display (notice.cpp) ---
 
 // Makes a failure of the window toolkit to reach a display (no X server,
 // say) end the process cleanly: print `text`, exit with `exitStatus`,
 // instead of the toolkit's abort and core dump. Call before the first
 // window opens.
 void exitOnDisplayFailure(const char* text, int exitStatus);
+
+// Shows a modal information notice with one OK button and no owner window;
+// returns once the user has pressed OK or closed it.
+void showNotice(const char* caption, const char* text);
+
+// --- Crash guard (crash_guard.cpp) ---
 
 // Makes a crash while the image library decodes a file (an abort or a
 // memory fault inside a third-party decoder given a malformed file) end the
@@ -23,9 +58,7 @@ void exitOnDisplayFailure(const char* text, int exitStatus);
 void exitOnCrash(const char* text, int exitStatus);
 void endExitOnCrash();
 
-// Shows a modal information notice with one OK button and no owner window;
-// returns once the user has pressed OK or closed it.
-void showNotice(const char* caption, const char* text);
+// --- File replacement (replace_file.cpp) ---
 
 // Replaces the file `name` in the working directory with `size` bytes,
 // all or nothing: the bytes go to a new temporary file beside it, are

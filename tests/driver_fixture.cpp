@@ -80,9 +80,24 @@ std::set<std::string> Driver::entries(const fs::path& where) const
     return names;
 }
 
-std::string Driver::expectedResult(const fs::path& input) const
+cv::Mat Driver::expectedResult(const fs::path& input) const
 {
-    std::vector<uchar> png;
-    cv::imencode(".png", flattenIllumination(cv::imread(input.string(), cv::IMREAD_COLOR)), png);
-    return std::string(png.begin(), png.end());
+    return flattenIllumination(cv::imread(input.string(), cv::IMREAD_COLOR));
+}
+
+cv::Mat Driver::resultImage() const
+{
+    return cv::imread((folder / result).string(), cv::IMREAD_UNCHANGED);
+}
+
+testing::AssertionResult samePixels(const cv::Mat& actual, const cv::Mat& expected)
+{
+    if (actual.empty())
+        return testing::AssertionFailure() << "no image";
+    if (actual.type() != expected.type() || actual.size() != expected.size())
+        return testing::AssertionFailure() << "type " << actual.type() << ", " << actual.size() << " instead of type "
+                                           << expected.type() << ", " << expected.size();
+    if (cv::norm(actual, expected, cv::NORM_INF) != 0.0)
+        return testing::AssertionFailure() << "the pixels differ";
+    return testing::AssertionSuccess();
 }

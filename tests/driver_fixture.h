@@ -34,6 +34,9 @@ void writeFile(const fs::path& path, const std::string& bytes);
 // `data` as it is (a zlib stream of the filtered rows, or garbage).
 std::string pngFile(std::uint32_t width, std::uint32_t height, const std::string& data);
 
+// Whether `actual` has the type, size and every pixel of `expected`.
+testing::AssertionResult samePixels(const cv::Mat& actual, const cv::Mat& expected);
+
 class Driver : public testing::Test {
 protected:
     void SetUp() override;
@@ -46,9 +49,13 @@ protected:
 
     std::set<std::string> entries(const fs::path& where) const;
 
-    // The bytes the result file must hold for `input`: its flattened image
-    // encoded as PNG with the library's default settings.
-    std::string expectedResult(const fs::path& input) const;
+    // The image the result file must hold for `input`: the input read in
+    // colour and flattened.
+    cv::Mat expectedResult(const fs::path& input) const;
+
+    // The result file's pixels as the library decodes them, unchanged;
+    // empty when there is no result file or it is not an image.
+    cv::Mat resultImage() const;
 
     fs::path folder;
     const fs::path result = "lumaLeveller.png";

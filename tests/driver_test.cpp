@@ -43,7 +43,7 @@ TEST_F(Driver, WithoutADisplayTheResultIsWrittenAndTheFailureReported)
     EXPECT_EQ(outcome.signal, 0) << "no abort, no core dump";
     EXPECT_EQ(outcome.exitStatus, 3);
     EXPECT_EQ(outcome.output, kShowError);
-    EXPECT_EQ(readFile(folder / result), expectedResult(input));
+    EXPECT_TRUE(samePixels(resultImage(), expectedResult(input)));
     EXPECT_EQ(entries(folder), (std::set<std::string>{"page.jpg", "lumaLeveller.png"})) << "no temporary left";
 }
 
@@ -64,7 +64,7 @@ TEST_F(Driver, EveryInputKindGivesAnEightBitColourResult)
         const cv::Mat written = cv::imread((folder / result).string(), cv::IMREAD_UNCHANGED);
         EXPECT_EQ(written.type(), CV_8UC3);
         EXPECT_EQ(written.size(), colour.size());
-        EXPECT_EQ(readFile(folder / result), expectedResult(folder / name));
+        EXPECT_TRUE(samePixels(resultImage(), expectedResult(folder / name)));
     }
 }
 
@@ -73,18 +73,18 @@ TEST_F(Driver, ResultLandsInTheWorkingDirectoryAndReplacesTheLastOne)
     const fs::path first = photo("in/first.png", {64, 48});
     const fs::path second = photo("in/second.jpg", {50, 70});
     EXPECT_EQ(run(launch({"in/first.png"})).exitStatus, 3);
-    EXPECT_EQ(readFile(folder / result), expectedResult(first));
+    EXPECT_TRUE(samePixels(resultImage(), expectedResult(first)));
     EXPECT_EQ(run(launch({(folder / "in/second.jpg").string()})).exitStatus, 3);
-    EXPECT_EQ(readFile(folder / result), expectedResult(second));
+    EXPECT_TRUE(samePixels(resultImage(), expectedResult(second)));
     EXPECT_FALSE(fs::exists(folder / "in" / result));
 }
 
 TEST_F(Driver, AnInputNamedLikeTheResultIsReplacedByItsResult)
 {
     const fs::path input = photo("lumaLeveller.png");
-    const std::string expected = expectedResult(input);
+    const cv::Mat expected = expectedResult(input);
     EXPECT_EQ(run(launch({"lumaLeveller.png"})).exitStatus, 3);
-    EXPECT_EQ(readFile(folder / result), expected);
+    EXPECT_TRUE(samePixels(resultImage(), expected));
 }
 
 TEST_F(Driver, TheResultIsAnOrdinaryNewFileNeverWrittenThroughALink)
@@ -97,7 +97,7 @@ TEST_F(Driver, TheResultIsAnOrdinaryNewFileNeverWrittenThroughALink)
     EXPECT_EQ(run(restrictive).exitStatus, 3);
     EXPECT_EQ(readFile(folder / "elsewhere.txt"), "keep me");
     ASSERT_FALSE(fs::is_symlink(folder / result));
-    EXPECT_EQ(readFile(folder / result), expectedResult(input));
+    EXPECT_TRUE(samePixels(resultImage(), expectedResult(input)));
     struct stat info {};
     ASSERT_EQ(::stat((folder / result).c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);

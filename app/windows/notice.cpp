@@ -1,0 +1,14 @@
+// Windows: the notice is a Win32 message box with UTF-16 texts.
+#include "platform.h"
+#include "text_encoding.h"
+
+void exitOnDisplayFailure(const char*, int)
+{
+    // Win32 windows need no display server; a failure to open the window
+    // reaches the driver as the library's exception.
+}
+
+void showNotice(const char* caption, const char* text)
+{
+    MessageBoxW(nullptr, toWide(text).c_str(), toWide(caption).c_str(), MB_ICONINFORMATION | MB_OK);
+}

@@ -1,0 +1,16 @@
+// Conversions between the program's UTF-8 texts and Windows' encodings.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// `text` (UTF-8) as UTF-16; empty when it is not valid UTF-8.
+std::wstring toWide(const std::string& text);
+
+// `wide` as UTF-8.
+std::string toUtf8(const std::wstring& wide);
+
+// `wide` in the code page `codePage`; characters it lacks become its
+// default character.
+std::string toCodePage(const std::wstring& wide, UINT codePage);
