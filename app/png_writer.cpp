@@ -217,9 +217,11 @@ bool writeHeader(const ByteSink& sink, const cv::Mat& image)
 }
 
 // Gives the whole file to `sink`, each run as an IDAT chunk once it is done.
-// Returns false when a run failed or `sink` refused bytes.
-bool writeFile(Encoding& encoding, const ByteSink& sink)
+// Returns false when a run failed or `sink` refused bytes; `refused` tells
+// which.
+bool writeFile(Encoding& encoding, const ByteSink& sink, bool& refused)
 {
+    refused = true;
     if (!writeHeader(sink, encoding.image)) {
         return false;
     }
@@ -227,6 +229,7 @@ bool writeFile(Encoding& encoding, const ByteSink& sink)
     uLong adler = adler32(0, nullptr, 0);
     for (std::size_t index = 0; index < encoding.segments.size(); ++index) {
         if (!awaitSegment(encoding, index)) {
+            refused = false;
             return false;
         }
         Segment& segment = encoding.segments[index];
@@ -259,16 +262,17 @@ std::vector<Segment> cutIntoSegments(const cv::Mat& image, int count)
     return segments;
 }
 
-// Starts up to `count` threads that deflate runs; as many as the system
-// gives.
+// Starts up to `count` threads that deflate runs into `workers`; as many as
+// the system gives.
 void startWorkers(Encoding& encoding, int count, std::vector<std::thread>& workers)
 {
-    for (int i = 0; i < count; ++i) {
-        try {
+    try {
+        workers.reserve(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i) {
             workers.emplace_back(deflateAll, std::ref(encoding));
-        } catch (const std::exception&) {
-            return;
         }
+    } catch (const std::exception&) {
+        // A thread that failed to start was not added.
     }
 }
 
@@ -296,17 +300,18 @@ bool writePng(const cv::Mat& image, int segments, int threads, const ByteSink& s
     std::vector<std::thread> workers;
     try {
         encoding.segments = cutIntoSegments(image, segments);
-        workers.reserve(static_cast<std::size_t>(threads - 1));
     } catch (const std::bad_alloc&) {
         failure = texts::outOfMemoryReason;
         return false;
     }
+    // The calling thread deflates too, while it waits for the next run.
     startWorkers(encoding, std::min(threads, static_cast<int>(encoding.segments.size())) - 1, workers);
-    const bool written = writeFile(encoding, sink);
+    bool refused = false;
+    const bool written = writeFile(encoding, sink, refused);
     encoding.stopped = true;
     for (std::thread& worker : workers) {
         worker.join();
     }
-    failure = encoding.failure;
+    failure = written || refused ? nullptr : encoding.failure;
     return written;
 }

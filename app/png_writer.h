@@ -31,9 +31,10 @@ int pngSegments(int rows, std::size_t rowBytes, int threads);
 //           settings), and no chunks but IHDR, IDAT and IEND.
 //   Return: true when `sink` took the whole file. False when `sink`
 //           refused bytes (it is then called no more, and `failure` is set
-//           to nullptr) or when the encoder failed: memory ran out, zlib
-//           reported an error, or the image is not as above; `failure` then
-//           points to a static text saying why.
+//           to nullptr, even if a run failed meanwhile) or when the encoder
+//           failed first: memory ran out, zlib reported an error, or the
+//           image is not as above; `failure` then points to a static text
+//           saying why.
 //
 //   The rows are cut at row boundaries into `segments` runs of about equal
 //   size (one per row when there are fewer rows; more when a run would hold
