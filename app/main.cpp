@@ -14,10 +14,13 @@
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include <cerrno>
 #include <cstdio>
+#include <exception>
 #include <new>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,9 +33,41 @@ int fail(const char* text, int exitStatus)
     return exitStatus;
 }
 
+// `reason` as one line: its lines, trimmed, joined by spaces. The library's
+// checks quote the failed condition and the values involved on lines of
+// their own, each marked with "> "; the marks go too.
+std::string oneLine(const std::string& reason)
+{
+    std::istringstream lines(reason);
+    std::string joined;
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t first = line.find_first_not_of("> \t\r");
+        if (first == std::string::npos) {
+            continue;
+        }
+        const std::size_t last = line.find_last_not_of(" \t\r");
+        joined += (joined.empty() ? "" : " ") + line.substr(first, last - first + 1);
+    }
+    return joined;
+}
+
 int processingFailed(const std::string& reason)
 {
-    return fail((texts::processingErrorPrefix + reason + "\n").c_str(), status::processingFailed);
+    return fail((texts::processingErrorPrefix + oneLine(reason) + "\n").c_str(), status::processingFailed);
+}
+
+// Reports an error raised while processing: the library's own short reason,
+// "out of memory" for a failed allocation, the message of any other
+// standard exception (a thread the library could not start, say).
+int processingFailed(const std::exception& error)
+{
+    if (const auto* libraryError = dynamic_cast<const cv::Exception*>(&error)) {
+        return processingFailed(libraryError->err);
+    }
+    if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) {
+        return processingFailed(texts::outOfMemoryReason);
+    }
+    return processingFailed(error.what());
 }
 
 bool isOutOfMemory(const cv::Exception& error)
@@ -49,9 +84,10 @@ int usage()
     return status::wrongArguments;
 }
 
-// Reads the image at `path` as 8-bit colour into `image`. The file is read
-// once, then decoded from memory, so that a pipe decodes like a regular file
-// and the file cannot change between the look at its signature and the
+// Reads the image at `path` into `image` as the library's colour read gives
+// it: 8-bit colour for nearly every file (see toEightBitColour). The file is
+// read once, then decoded from memory, so that a pipe decodes like a regular
+// file and the file cannot change between the look at its signature and the
 // decoding. Returns status::success, or reports why not and returns the
 // status to end with.
 int readInput(const std::string& path, cv::Mat& image)
@@ -68,8 +104,12 @@ int readInput(const std::string& path, cv::Mat& image)
         // The reader refuses some files by raising (a header claiming more
         // pixels than it accepts, say): those are unreadable inputs.
         if (isOutOfMemory(error)) {
-            return processingFailed(error.err);
+            return processingFailed(error);
         }
+    } catch (const std::exception& error) {
+        // Reported here rather than in main, so that the crash guard around
+        // the decoding ends with it.
+        return processingFailed(error);
     }
     if (image.empty()) {
         // The decoders catch a failed allocation of their own working memory
@@ -84,9 +124,35 @@ int readInput(const std::string& path, cv::Mat& image)
     return status::success;
 }
 
+// Brings an image the reader returned in another form than 8-bit colour to
+// it, the way the reader converts the colour files of the same kind: a
+// one-channel float file (a grey PFM) comes back from the colour read with
+// one channel, while the reader gives its colour twin three. Samples become
+// 8-bit as cv::Mat::convertTo makes them (rounded and saturated, not
+// scaled, as the float decoders do); one channel is repeated into three, a
+// fourth (alpha) is dropped. Returns false for any other channel count.
+bool toEightBitColour(cv::Mat& image)
+{
+    if (image.depth() != CV_8U) {
+        image.convertTo(image, CV_8U);
+    }
+    switch (image.channels()) {
+    case 1:
+        cv::cvtColor(image, image, cv::COLOR_GRAY2BGR);
+        return true;
+    case 3:
+        return true;
+    case 4:
+        cv::cvtColor(image, image, cv::COLOR_BGRA2BGR);
+        return true;
+    default:
+        return false;
+    }
+}
+
 // One run on the image at `path`. Exhaustion of memory anywhere, and any
-// other error of the library while filtering or encoding, leave as the
-// library's exceptions for main to report.
+// other error of the library or the standard library while filtering or
+// encoding, leave as their exceptions for main to report.
 int run(const std::string& path)
 {
     // Some third-party decoders abort on malformed files (a truncated DICOM
@@ -97,6 +163,9 @@ int run(const std::string& path)
     endExitOnCrash();
     if (readStatus != status::success) {
         return readStatus;
+    }
+    if (!toEightBitColour(image)) {
+        return fail(texts::readError, status::unreadableInput);
     }
 
     const cv::Mat result = flattenIllumination(std::move(image));
@@ -110,7 +179,7 @@ int run(const std::string& path)
         presentResult(result);
     } catch (const cv::Exception& error) {
         if (isOutOfMemory(error)) {
-            return processingFailed(error.err);
+            return processingFailed(error);
         }
         return fail(texts::showError, status::notShown);
     }
@@ -131,9 +200,7 @@ int main(int argc, char** argv)
     }
     try {
         return run(arguments[0]);
-    } catch (const cv::Exception& error) {
-        return processingFailed(error.err);
-    } catch (const std::bad_alloc&) {
-        return processingFailed(texts::outOfMemoryReason);
+    } catch (const std::exception& error) {
+        return processingFailed(error);
     }
 }

@@ -51,10 +51,15 @@ void showNotice(const char* caption, const char* text);
 // --- Crash guard (crash_guard.cpp) ---
 
 // Makes a crash while the image library decodes a file (an abort or a
-// memory fault inside a third-party decoder given a malformed file) end the
-// process cleanly: print `text`, exit with `exitStatus`, instead of dying by
-// the signal with a core dump. In force until endExitOnCrash; only around
-// the decoding, so that a crash of the project's own code stays a crash.
+// memory fault inside a third-party decoder given a malformed file, or its
+// stack overflowing on a deeply nested one) end the process cleanly: print
+// `text`, exit with `exitStatus`, instead of dying by the signal with a core
+// dump. In force until endExitOnCrash; only around the decoding, so that a
+// crash of the project's own code stays a crash. On Linux the temporary
+// files that the library decodes some formats from go to a private folder
+// meanwhile, which a crash, endExitOnCrash and an interruption by SIGINT,
+// SIGTERM, SIGHUP or SIGQUIT (which still ends the run) remove with their
+// contents.
 void exitOnCrash(const char* text, int exitStatus);
 void endExitOnCrash();
 
@@ -66,8 +71,8 @@ void endExitOnCrash();
 // it was and the temporary file is removed. The new file has the permissions
 // of an ordinary new file; a symbolic link named `name` is replaced, never
 // written through. Returns whether the file now holds the bytes.
-// On Linux a run interrupted during the call by SIGINT, SIGTERM or SIGHUP
-// (unless ignored) removes the temporary file and then still ends by that
+// On Linux a run interrupted during the call by SIGINT, SIGTERM, SIGHUP or
+// SIGQUIT (unless ignored) removes the temporary file and then still ends by that
 // signal. A kill that cannot be caught (SIGKILL, a power cut) and, on
 // Windows, any interruption can leave the temporary file behind: it is
 // hidden (".lumaLeveller.png.<process id>-<n>.tmp"), never taken for the

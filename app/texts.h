@@ -14,7 +14,7 @@ constexpr const char* readError = "Error: Could not open or find the image.\n";
 constexpr const char* writeError = "Error: Could not write the result to lumaLeveller.png.\n";
 constexpr const char* showError =
     "Error: Could not show the result window; the result was saved as lumaLeveller.png.\n";
-// Followed by the library's short reason and a line feed.
+// Followed by the reason, on one line, and a line feed.
 constexpr const char* processingErrorPrefix = "Error: Could not process the image: ";
 constexpr const char* outOfMemoryReason = "out of memory";
 

@@ -60,6 +60,17 @@ Launch Driver::launch(std::vector<std::string> arguments) const
     return Launch{LUMALEVELLER_BINARY, std::move(arguments), folder.string()};
 }
 
+Launch Driver::launchAsOtherUser(std::vector<std::string> arguments) const
+{
+    const fs::path binary = folder / "bin" / "lumaLeveller";
+    fs::create_directories(binary.parent_path());
+    fs::copy_file(LUMALEVELLER_BINARY, binary, fs::copy_options::skip_existing);
+    Launch other = launch(std::move(arguments));
+    other.program = binary.string();
+    other.asOtherUser = true;
+    return other;
+}
+
 fs::path Driver::photo(const std::string& name, cv::Size size) const
 {
     cv::Mat image(size, CV_8UC3, cv::Scalar(170, 200, 225));

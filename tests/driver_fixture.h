@@ -43,6 +43,9 @@ protected:
     void TearDown() override;
 
     Launch launch(std::vector<std::string> arguments) const;
+    // The same, as an unprivileged user when the tests run as root, from a
+    // copy of the program in the folder's "bin" that that user can reach.
+    Launch launchAsOtherUser(std::vector<std::string> arguments) const;
 
     // A small photo-like image: a lit page, a broad shadow, thin strokes.
     fs::path photo(const std::string& name, cv::Size size = {160, 120}) const;

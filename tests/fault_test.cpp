@@ -1,7 +1,8 @@
 // lumaLeveller as a process against hostile inputs and faults: files that
-// are not images or only pretend to be, exhausted memory, a file-size limit,
-// interruptions and concurrent runs. None of them may end in a crash, a
-// half-written result or a temporary file left behind.
+// are not images or only pretend to be, named pipes, exhausted memory and
+// threads, a file-size limit, interruptions and concurrent runs. None of
+// them may end in a crash, a half-written result or a temporary file left
+// behind.
 #include "driver_fixture.h"
 
 #include <opencv2/imgcodecs.hpp>
@@ -12,8 +13,10 @@
 #include <csignal>
 #include <cstring>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -52,11 +55,31 @@ std::string progressiveJpeg(int width, int height)
     return std::string(jpeg.begin(), jpeg.end());
 }
 
+// A DICOM file of `levels` sequences nested in one another, each in an item
+// of the one around it, all of undefined length and closed by delimiters.
+std::string nestedDicom(int levels)
+{
+    const std::string sequenceAndItem("\x08\x00\x40\x11SQ\0\0\xff\xff\xff\xff\xfe\xff\x00\xe0\xff\xff\xff\xff", 20);
+    const std::string delimiters("\xfe\xff\x0d\xe0\0\0\0\0\xfe\xff\xdd\xe0\0\0\0\0", 16);
+    std::string file = std::string(128, '\0') + "DICM";
+    for (int level = 0; level < 2 * levels; ++level)
+        file += level < levels ? sequenceAndItem : delimiters;
+    return file;
+}
+
 std::string randomBytes(int count)
 {
     cv::Mat bytes(1, count, CV_8U);
     cv::RNG(7).fill(bytes, cv::RNG::UNIFORM, 0, 256);
     return std::string(bytes.begin<char>(), bytes.end<char>());
+}
+
+// `launch` with the library's temporary files in `where`, made here.
+Launch withLibraryTemporaries(Launch launch, const fs::path& where)
+{
+    fs::create_directories(where);
+    launch.environment.push_back("OPENCV_TEMP_PATH=" + where.string());
+    return launch;
 }
 
 TEST_F(Driver, HostileInputsEndWithTheReadErrorAndNoPause)
@@ -72,27 +95,32 @@ TEST_F(Driver, HostileInputsEndWithTheReadErrorAndNoPause)
     writeFile(folder / "header.jpg", jfifHeader + garbage);
     writeFile(folder / "huge.png", pngFile(65535, 65535, garbage));
     // A DICOM preamble and signature with nothing after them: the decoder
-    // aborts on it.
+    // aborts on it. Nested deep enough, it overflows the stack.
     writeFile(folder / "truncated.dcm", std::string(128, '\0') + "DICM");
+    writeFile(folder / "nested.dcm", nestedDicom(50000));
     fs::create_directory(folder / "folder.png");
     std::string tooLong;
     while (tooLong.size() <= PATH_MAX)
         tooLong += "./";
     const std::string inputs[] = {
         "", "missing.png", "empty.png", "notes.txt", "noise.bin", "signature.png", "half.png", "header.jpg",
-        "huge.png", "truncated.dcm", "folder.png", "/dev/null",
+        "huge.png", "truncated.dcm", "nested.dcm", "folder.png", "/dev/null",
         tooLong + "page.png",                    // a good image behind a path longer than the system takes
         std::string(NAME_MAX + 1, 'a') + ".png", // a name longer than the system takes
     };
+    // The library decodes DICOM from a temporary file; a crash must not
+    // leave it behind.
+    const fs::path temporaryFolder = folder / "temporary";
     for (const std::string& input : inputs) {
         SCOPED_TRACE(input.substr(0, 40));
-        Child child = start(launch({input}));
+        Child child = start(withLibraryTemporaries(launch({input}), temporaryFolder));
         EXPECT_TRUE(endsWithin(child, 5000ms)) << "no pause on this path";
         const Outcome outcome = finish(child);
         EXPECT_EQ(outcome.signal, 0);
         EXPECT_EQ(outcome.exitStatus, 1);
         EXPECT_EQ(outcome.output, kReadError);
         EXPECT_FALSE(fs::exists(folder / result));
+        EXPECT_EQ(entries(temporaryFolder), std::set<std::string>{});
     }
 }
 
@@ -106,7 +134,42 @@ TEST_F(Driver, APathWithSpacesAndNonAsciiCharactersIsRead)
     EXPECT_TRUE(samePixels(resultImage(), expectedResult(input)));
 }
 
-TEST_F(Driver, ExhaustedMemoryIsReportedNotCrashed)
+// Opens the named pipe `path` for writing once a reader has opened it,
+// writes `bytes` (less than the pipe holds) and closes it; false when no
+// reader came within `timeout`.
+bool feedPipe(const fs::path& path, const std::string& bytes, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    int pipe = -1;
+    while ((pipe = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0 && errno == ENXIO &&
+           std::chrono::steady_clock::now() < deadline)
+        ::usleep(10000);
+    const bool written = pipe >= 0 && ::write(pipe, bytes.data(), bytes.size()) == ssize_t(bytes.size());
+    ::close(pipe);
+    return written;
+}
+
+TEST_F(Driver, ANamedPipeIsReadOnceItsWriterIsDone)
+{
+    const std::string png = readFile(photo("page.png"));
+    const cv::Mat expected = expectedResult(folder / "page.png");
+    const std::pair<std::string, int> writes[] = {{png, 3}, {"garbage\n", 1}, {"", 1}};
+    for (const auto& [bytes, exitStatus] : writes) {
+        SCOPED_TRACE(bytes.size());
+        ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
+        Child child = start(launch({"pipe"}));
+        EXPECT_TRUE(feedPipe(folder / "pipe", bytes, 10s)) << "the pipe was not opened for reading";
+        EXPECT_TRUE(endsWithin(child, 10s)) << "waits after the writer is done";
+        const Outcome outcome = finish(child, 1s);
+        EXPECT_EQ(outcome.exitStatus, exitStatus);
+        EXPECT_EQ(outcome.output, exitStatus == 3 ? kShowError : kReadError);
+        EXPECT_EQ(samePixels(resultImage(), expected), exitStatus == 3);
+        fs::remove(folder / "pipe");
+        fs::remove(folder / result);
+    }
+}
+
+TEST_F(Driver, ExhaustedMemoryAndThreadsAreReportedNotCrashed)
 {
 #ifdef LUMALEVELLER_SANITIZE
     GTEST_SKIP() << "the sanitizer's shadow memory does not fit in a limited address space";
@@ -115,31 +178,36 @@ TEST_F(Driver, ExhaustedMemoryIsReportedNotCrashed)
         const char* name;
         std::string bytes;
         unsigned long long addressSpaceKiB;
+        unsigned long processLimit;
     };
     const Case cases[] = {
         // The header claims 2.7 GB of pixels, more than the space holds:
         // the reader's own allocation fails.
-        {"claims.png", pngFile(30000, 30000, "garbage"), 1u << 20},
+        {"claims.png", pngFile(30000, 30000, "garbage"), 1u << 20, 0},
         // 768 MB of pixels are read; the filter's planes do not fit.
-        {"large.png", flatPng(16000, 16000), 3000000},
+        {"large.png", flatPng(16000, 16000), 3000000, 0},
         // The pixels fit, the decoder's coefficient buffers do not: the
         // reader returns no image, as for a broken file. With this build
         // that happens between about 440000 and 660000 KiB; outside that
         // range the reader's or the filter's allocation fails instead,
         // which ends in status 4 as well.
-        {"progressive.jpg", progressiveJpeg(8000, 8000), 550000},
+        {"progressive.jpg", progressiveJpeg(8000, 8000), 550000, 0},
+        // The filter's threads cannot start: the library raises a standard
+        // exception, not one of its own.
+        {"threads.png", readFile(photo("threads.png", {800, 600})), 0, 1},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
         writeFile(folder / test.name, test.bytes);
-        Launch limited = launch({test.name});
+        Launch limited = test.processLimit != 0 ? launchAsOtherUser({test.name}) : launch({test.name});
         limited.addressSpaceLimit = test.addressSpaceKiB * 1024;
+        limited.processLimit = test.processLimit;
         const Outcome outcome = run(limited);
         EXPECT_EQ(outcome.signal, 0);
         EXPECT_EQ(outcome.exitStatus, 4);
         EXPECT_EQ(outcome.output.rfind(kProcessingError, 0), 0u) << outcome.output;
         EXPECT_GT(outcome.output.size(), kProcessingError.size() + 2) << "a reason follows";
-        EXPECT_EQ(outcome.output.substr(outcome.output.size() - 2), "\n\n");
+        EXPECT_EQ(outcome.output.find('\n'), outcome.output.size() - 2) << "one line, then an empty one";
         EXPECT_FALSE(fs::exists(folder / result));
         fs::remove(folder / test.name);
     }
@@ -178,7 +246,7 @@ TEST_F(Driver, AnInterruptedWriteKeepsTheEarlierResultWhole)
     cv::randu(noise, 0, 256);
     cv::imwrite((folder / "noise.png").string(), noise);
     const cv::Mat expected = expectedResult(folder / "noise.png");
-    for (const int signalNumber : {SIGTERM, SIGINT, SIGKILL}) {
+    for (const int signalNumber : {SIGTERM, SIGINT, SIGQUIT, SIGKILL}) {
         SCOPED_TRACE(strsignal(signalNumber));
         bool interruptedWhileWriting = false;
         for (int attempt = 0; attempt < 20 && !interruptedWhileWriting; ++attempt) {
@@ -214,6 +282,35 @@ TEST_F(Driver, AnInterruptedWriteKeepsTheEarlierResultWhole)
         }
         EXPECT_TRUE(interruptedWhileWriting) << "no run was interrupted during its write";
     }
+}
+
+// Waits until a file appears anywhere below `where`; false after `timeout`.
+bool awaitFileBelow(const fs::path& where, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    do {
+        std::error_code ignored;  // entries may go while they are listed
+        for (fs::recursive_directory_iterator entry(where, ignored), end; entry != end; entry.increment(ignored))
+            if (entry->is_regular_file(ignored))
+                return true;
+        ::usleep(1000);
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+}
+
+TEST_F(Driver, AnInterruptedDecodingLeavesNoTemporaryFile)
+{
+    // The library decodes Radiance HDR from a temporary file; a large flat
+    // image comes from a small file and takes about a second to decode.
+    const cv::Mat flat(3000, 4000, CV_32FC3, cv::Scalar(0.2, 0.5, 0.8));
+    ASSERT_TRUE(cv::imwrite((folder / "flat.hdr").string(), flat));
+    const fs::path temporaryFolder = folder / "temporary";
+    Child child = start(withLibraryTemporaries(launch({"flat.hdr"}), temporaryFolder));
+    EXPECT_TRUE(awaitFileBelow(temporaryFolder, 30s)) << "the decoding never began";
+    ::kill(child.pid, SIGINT);
+    const Outcome outcome = finish(child);
+    EXPECT_EQ(outcome.signal, SIGINT) << "killed by it";
+    EXPECT_EQ(entries(temporaryFolder), std::set<std::string>{});
 }
 
 TEST_F(Driver, ConcurrentRunsInOneFolderLeaveTheWholeResultOfOne)

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Debian package with cpack into BUILD/package and checks it: the
-# file list, the control fields, the desktop entry and the manual page, then
-# unpacks it into a scratch root with dpkg -x (never into the machine's own
-# /usr) and runs that copy: the usage texts and status, and one small image
-# of every type the desktop entry offers to open.
+# file list, the control fields, Debian's package checker lintian, the
+# changelog, the desktop entry and the manual page, then unpacks it into a
+# scratch root with dpkg -x (never into the machine's own /usr), checks the
+# binary's hardening and runs that copy: the usage texts and status, and
+# one small image of every type the desktop entry offers to open.
 #
 #   bash package_test.sh CPACK BUILD VERSION SOURCE
 set -u
@@ -18,8 +19,10 @@ readonly package_dir=$build/package
 readonly deb=$package_dir/lumaleveller_${version}_$(dpkg --print-architecture).deb
 readonly expected_files='./usr/bin/lumaLeveller
 ./usr/share/applications/lumaleveller.desktop
+./usr/share/doc/lumaleveller/changelog.gz
+./usr/share/doc/lumaleveller/copyright
 ./usr/share/icons/hicolor/scalable/apps/lumaleveller.svg
-./usr/share/man/man1/lumaLeveller.1'
+./usr/share/man/man1/lumaLeveller.1.gz'
 readonly usage_output=$'LumaclearApp  By Lumaclear\xe5\xbc\x80\xe5\x8f\x91\xe7\xbb\x84    Lumaclear\xe7\xa4\xbe\xe5\x8c\xba https://lumaclear.example.org\n\nUsage: lumaLeveller  image\n\n'
 
 # An image file of each type the desktop entry may list: MIME type, file
@@ -42,6 +45,7 @@ image/x-sun-raster sun -type Palette'
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 root=$scratch/root
+manual_page=$root/usr/share/man/man1/lumaLeveller.1.gz
 
 equal() { # actual expected
     [[ $1 == "$2" ]] && return 0
@@ -65,11 +69,45 @@ field() { dpkg-deb -f "$deb" "$1"; }
 desktop_key() { sed -n "s/^$1=//p" "$root/usr/share/applications/lumaleveller.desktop"; }
 
 # The manual page, rendered on lines long enough to hold each text whole.
-manual() { groff -man -Tutf8 -rLL=300n "$root/usr/share/man/man1/lumaLeveller.1" 2>/dev/null | col -bx; }
+manual() { zcat "$manual_page" | groff -man -Tutf8 -rLL=300n 2>/dev/null | col -bx; }
 
 manual_renders_quietly() {
     local warnings
-    warnings=$(groff -man -ww -z "$root/usr/share/man/man1/lumaLeveller.1" 2>&1) && equal "$warnings" ""
+    warnings=$(zcat "$manual_page" | groff -man -ww -z 2>&1) && equal "$warnings" ""
+}
+
+# lintian with its pedantic and informational tags. Any error or warning
+# fails, and so does a tag of any level from its hardening or manual page
+# checks; the other tags that remain are listed.
+lintian_accepts() {
+    local out status failing
+    out=$(timeout 120 lintian --info --display-info --pedantic --fail-on error,warning "$deb" 2>&1)
+    status=$?
+    failing=$(awk '/^[EWIPX]: / { tag = $0 } /^N: +Check: (binaries\/hardening|documentation\/manual)$/ { print tag }' \
+        <<<"$out")
+    if ((status != 0)) || [[ -n $failing ]]; then
+        printf '%s\n-- status %d; failing: %s\n' "$out" "$status" "${failing:-(levels)}"
+        return 1
+    fi
+    grep -E '^[EWIPX]: ' <<<"$out" | sed 's/^/-- lintian /'
+    return 0
+}
+
+# The copyright file parses as machine-readable (DEP-5), which lintian
+# checks only in source packages, and puts every file under Apache-2.0.
+copyright_is_dep5_apache() {
+    /usr/bin/python3 - "$root/usr/share/doc/lumaleveller/copyright" <<'EOF'
+import sys
+from debian.copyright import Copyright
+with open(sys.argv[1], encoding="utf-8") as file:
+    licences = {p.license.synopsis for p in Copyright(file, strict=True).all_files_paragraphs()}
+sys.exit(licences != {"Apache-2.0"} and f"-- licences: {licences}")
+EOF
+}
+
+# The latest entry of the packaged changelog is this version.
+changelog_names_version() {
+    equal "$(zcat "$root/usr/share/doc/lumaleveller/changelog.gz" | dpkg-parsechangelog -l - -S Version)" "$version"
 }
 
 # Every console text of the program, and every exit status, as texts.h
@@ -124,8 +162,14 @@ check "maintainer and description are given" matches "$(field Maintainer)|$(fiel
 check "Depends is worked out from the binary (OpenCV, Qt, C library)" matches "$(field Depends)" \
     'libc6 \(.*libopencv-highgui[0-9]+.*libopencv-imgcodecs[0-9]+.*libqt5widgets5'
 check "the CJK font of the notice is recommended" equal "$(field Recommends)" fonts-wqy-zenhei
+check "lintian accepts the package" lintian_accepts
 
 dpkg -x "$deb" "$root"
+check "the copyright file is DEP-5 with the Apache-2.0 licence" copyright_is_dep5_apache
+check "the changelog's latest entry is version $version" changelog_names_version
+# Control-flow protection is left out: Debian 12's C start-up files carry
+# no CET marking, so no program linked with them can have it.
+check "hardening-check passes the program" hardening-check --nocfprotection "$root/usr/bin/lumaLeveller"
 check "the desktop entry is valid" desktop-file-validate "$root/usr/share/applications/lumaleveller.desktop"
 check "the desktop entry opens one file, without a terminal" equal "$(desktop_key Exec) $(desktop_key Terminal)" \
     "lumaLeveller %f false"

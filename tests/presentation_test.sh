@@ -2,7 +2,9 @@
 # Drives lumaLeveller on an X display: the result window and the completion
 # notice must both be up while the program waits, with the result already
 # saved, and dismissing the notice by OK (Return) or by Escape must end the
-# run with status 0. Needs xdotool and ImageMagick's identify; run it under
+# run with status 0. An X server that goes away while the notice is up (one
+# of the test's own, which it stops) must end the run with status 3 and its
+# text. Needs xdotool, Xvfb and ImageMagick's identify; run it under
 # xvfb-run, which gives it a display of its own:
 #
 #   xvfb-run -a -s "-screen 0 1280x1024x24" bash presentation_test.sh LUMALEVELLER IMAGE
@@ -24,9 +26,11 @@ scratch=$(mktemp -d)
 workdir=$scratch/work
 log=$scratch/output.txt
 pid=
+own_server=
 
 cleanup() {
     stop_program
+    [[ -n $own_server ]] && kill "$own_server" 2>/dev/null
     rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -74,16 +78,46 @@ run_case() { # name key
     fi
     wait_for_exit
     check "$name: program ends with status 0 (got: $status)" is_zero "$status"
-    if ((failures > failed_before)); then
+    show_failures "$failed_before"
+    stop_program
+}
+
+show_failures() { # failures before the case
+    if ((failures > $1)); then
         echo "-- program output:"
         cat "$log"
         echo "-- working directory:"
         ls -A "$workdir"
     fi
+}
+
+# The X server goes away while the notice is up (a dropped remote session):
+# the result is saved, so the run ends as without a display.
+run_lost_display_case() {
+    local name="X server gone" notice status failed_before=$failures deadline=$((SECONDS + show_seconds))
+    echo "== $name"
+    Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$scratch/display" 2>/dev/null &
+    own_server=$!
+    until [[ -s $scratch/display ]] || ((SECONDS >= deadline)); do
+        sleep 0.1
+    done
+    local -x DISPLAY=":$(<"$scratch/display")"
+    start_program
+    notice=$(wait_for_window "$caption")
+    check "$name: notice is shown on the test's own X server" test -n "$notice"
+    kill "$own_server" && wait "$own_server" 2>/dev/null
+    own_server=
+    wait_for_exit
+    check "$name: program ends with status 3 (got: $status)" test "$status" = 3
+    check "$name: program prints that no window could be shown" grep -qxF \
+        'Error: Could not show the result window; the result was saved as lumaLeveller.png.' "$log"
+    check "$name: '$window_name' is saved as a PNG of the input's size, alone" result_is_png_of_input_size
+    show_failures "$failed_before"
     stop_program
 }
 
 run_case "OK pressed" Return
 run_case "notice closed by Escape" Escape
+run_lost_display_case
 
 finish_checks

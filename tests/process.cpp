@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,33 +19,39 @@ namespace {
 
 constexpr uid_t kNobody = 65534;
 constexpr gid_t kNoGroup = 65534;
+constexpr uid_t kFirstSpareUser = 1000000;  // plus the test's process id
 
-[[noreturn]] void becomeProgram(const Launch& launch, int input, int output)
+[[noreturn]] void becomeProgram(const Launch& launch, int input, int output, int errors)
 {
     ::dup2(input, STDIN_FILENO);
     ::dup2(output, STDOUT_FILENO);
-    const int devNull = ::open("/dev/null", O_WRONLY);
-    ::dup2(devNull, STDERR_FILENO);
+    ::dup2(errors, STDERR_FILENO);
     if (::chdir(launch.workingDirectory.c_str()) != 0)
         ::_exit(126);
     ::umask(static_cast<mode_t>(launch.umask));
-    const auto limit = [](int resource, rlim_t bytes) {
-        const rlimit value{bytes, bytes};
-        if (bytes != 0 && ::setrlimit(resource, &value) != 0)
+    const auto limit = [](int resource, rlim_t value) {
+        const rlimit limits{value, value};
+        if (value != 0 && ::setrlimit(resource, &limits) != 0)
             ::_exit(126);
     };
     limit(RLIMIT_AS, launch.addressSpaceLimit);
     limit(RLIMIT_FSIZE, launch.fileSizeLimit);
+    limit(RLIMIT_NPROC, launch.processLimit);
+    const rlimit noCoreDumps{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCoreDumps);
+    const uid_t user = launch.processLimit == 0 ? kNobody : kFirstSpareUser + static_cast<uid_t>(::getppid());
     if (launch.asOtherUser && ::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kNoGroup) != 0 ||
-                                                    ::setuid(kNobody) != 0))
+                                                    ::setuid(user) != 0))
         ::_exit(126);
     // Whatever the test runner ignores, the program starts as from a
     // terminal: ending by default on an interruption.
-    for (const int signalNumber : {SIGHUP, SIGINT, SIGTERM})
+    for (const int signalNumber : {SIGHUP, SIGINT, SIGQUIT, SIGTERM})
         ::signal(signalNumber, SIG_DFL);
     ::unsetenv("DISPLAY");
     ::unsetenv("WAYLAND_DISPLAY");
     ::unsetenv("QT_QPA_PLATFORM");
+    for (const std::string& setting : launch.environment)
+        ::putenv(const_cast<char*>(setting.c_str()));
 
     std::vector<char*> argv{const_cast<char*>(launch.program.c_str())};
     for (const std::string& argument : launch.arguments)
@@ -80,12 +87,13 @@ bool collect(int output, std::string& into, std::size_t bytes, std::chrono::stea
 Child start(const Launch& launch)
 {
     int input[2], output[2];
-    if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0)
-        std::abort();
     Child child;
+    child.errors = ::memfd_create("errors", MFD_CLOEXEC);
+    if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0 || child.errors < 0)
+        std::abort();
     child.pid = ::fork();
     if (child.pid == 0)
-        becomeProgram(launch, input[0], output[1]);
+        becomeProgram(launch, input[0], output[1], child.errors);
     ::close(input[0]);
     ::close(output[1]);
     child.input = input[1];
@@ -129,6 +137,10 @@ Outcome finish(Child& child, std::chrono::milliseconds timeout)
     while (::waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
     }
     outcome.finished = ended;
+    char buffer[4096];
+    for (ssize_t got; (got = ::pread(child.errors, buffer, sizeof buffer, outcome.errors.size())) > 0;)
+        outcome.errors.append(buffer, static_cast<std::size_t>(got));
+    ::close(child.errors);
     if (WIFEXITED(status))
         outcome.exitStatus = WEXITSTATUS(status);
     if (WIFSIGNALED(status))

@@ -17,12 +17,18 @@ struct Launch {
     int umask = 022;
     unsigned long long addressSpaceLimit = 0;  // bytes, 0 for none
     unsigned long long fileSizeLimit = 0;      // bytes, 0 for none
+    // Processes and threads the user may have, 0 for no limit. The other
+    // user is then one of this test process alone, since the limit counts
+    // every process of the user.
+    unsigned long processLimit = 0;
+    std::vector<std::string> environment{};  // "NAME=value", added
 };
 
 struct Child {
     pid_t pid = -1;
     int input = -1;   // the child's standard input; -1 once closed
     int output = -1;  // the child's standard output
+    int errors = -1;  // a memory file that holds the child's standard error
 };
 
 struct Outcome {
@@ -30,11 +36,13 @@ struct Outcome {
     int exitStatus = -1;    // -1 when ended by a signal
     int signal = 0;
     std::string output;
+    std::string errors;
 };
 
 // Starts the program with no display in its environment, standard error
-// discarded, standard input a pipe that the caller may write to or close,
-// and the default action for SIGHUP, SIGINT and SIGTERM.
+// collected, standard input a pipe that the caller may write to or close,
+// the default action for SIGHUP, SIGINT, SIGQUIT and SIGTERM, and no core
+// dumps.
 Child start(const Launch& launch);
 
 // Whether the child ends within `wait` (it is not reaped).

@@ -12,11 +12,18 @@
 //     (muzzy_decay_ms:-1): the process reuses them as they are, and the
 //     kernel takes them back only when it runs short of memory, so a
 //     program left showing its result holds no memory it cannot lose.
+// All threads share one arena (narenas:1), made at start-up: otherwise a
+// thread of the image library takes an arena of its own on its first
+// allocation, and when memory is so short that the arena cannot be made
+// (an address-space limit just above what an image needs), jemalloc 5.3
+// dereferences the arena it failed to make and the run dies by SIGSEGV
+// instead of reporting the failed allocation. The library's threads
+// allocate little, so sharing costs no measurable time.
 // Huge pages are left at the system's setting: asking for them
 // (thp:always) cut the page faults of a 24-megapixel run tenfold on the
 // development machine but made it no faster: the kernel's own time grew,
 // as it clears fresh 2 MiB pages instead of handing back pages just freed,
 // and now and then a run stalled.
 extern "C" {
-const char* malloc_conf = "oversize_threshold:0,muzzy_decay_ms:-1";
+const char* malloc_conf = "oversize_threshold:0,muzzy_decay_ms:-1,narenas:1";
 }

@@ -1,14 +1,17 @@
 // Linux: the notice is a Qt message box, and Qt's fatal failure to reach a
-// display ends the run cleanly.
+// display, or its exit when the display goes away, ends the run cleanly.
 #include "platform.h"
 
 #include <QApplication>
+#include <QByteArray>
 #include <QMessageBox>
 #include <QString>
 
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -16,19 +19,104 @@ const char* displayFailureText = nullptr;
 int displayFailureStatus = 0;
 QtMessageHandler toolkitMessageHandler = nullptr;
 
-// Qt reports a display it cannot reach as a fatal message and aborts once
-// the handler returns; this handler ends the run before that happens. The
-// result file is complete by then, so nothing is left half done.
-void handleToolkitMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
+// A message of the toolkit held back until a window is up, with what the
+// earlier handler needs to print it as it would have. The texts are copies:
+// a platform plugin that failed to load is unloaded with its literals.
+struct HeldMessage {
+    QtMsgType type;
+    QByteArray file;
+    int line;
+    QByteArray function;
+    QByteArray category;
+    QString text;
+};
+
+const char* orNull(const QByteArray& text)
 {
-    if (type != QtFatalMsg) {
-        toolkitMessageHandler(type, context, message);
-        return;
+    return text.isNull() ? nullptr : text.constData();
+}
+
+QMessageLogContext contextOf(const HeldMessage& message)
+{
+    return QMessageLogContext(orNull(message.file), message.line, orNull(message.function), orNull(message.category));
+}
+
+// The toolkit may report from any of its threads.
+std::mutex heldMessagesLock;
+std::vector<HeldMessage> heldMessages;
+bool holdingMessages = false;
+
+// Hands the held messages to the earlier handler, in order, and holds no
+// more.
+void releaseHeldMessages()
+{
+    std::vector<HeldMessage> held;
+    {
+        const std::lock_guard<std::mutex> lock(heldMessagesLock);
+        holdingMessages = false;
+        held.swap(heldMessages);
     }
-    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    for (const HeldMessage& message : held) {
+        toolkitMessageHandler(message.type, contextOf(message), message.text);
+    }
+}
+
+// Why the toolkit failed to start, as one line: the first message of its
+// platform plugins (such as "qt.qpa.xcb: could not connect to display"),
+// else the first line of the fatal message itself.
+QString startFailureReason(const QMessageLogContext& context, const QString& fatalMessage)
+{
+    const std::lock_guard<std::mutex> lock(heldMessagesLock);
+    for (const HeldMessage& message : heldMessages) {
+        if (message.category.startsWith("qt.qpa")) {
+            return qFormatLogMessage(message.type, contextOf(message), message.text).section('\n', 0, 0).trimmed();
+        }
+    }
+    return qFormatLogMessage(QtFatalMsg, context, fatalMessage).section('\n', 0, 0).trimmed();
+}
+
+// Qt's words when the connection to the X server breaks; it then calls
+// exit(1).
+bool isLostDisplay(const QString& message)
+{
+    return message.startsWith(QLatin1String("The X11 connection broke"));
+}
+
+[[noreturn]] void endRunWithoutDisplay()
+{
     printText(displayFailureText);
     std::fflush(stdout);
     std::_Exit(displayFailureStatus);
+}
+
+// Qt reports a display it cannot reach as a fatal message and aborts once
+// the handler returns; a display that goes away while the window is up
+// (a dropped remote session, a logout) with a warning, and then exits. This
+// handler ends the run before either happens. The result file is complete
+// by then, so nothing is left half done. Until a window is up, the
+// toolkit's messages are held: when it fails to start, standard error gets
+// only the one line that says why, not the advice to reinstall that Qt's
+// fatal message goes on with.
+void handleToolkitMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtFatalMsg) {
+        std::fprintf(stderr, "%s\n", startFailureReason(context, message).toLocal8Bit().constData());
+        endRunWithoutDisplay();
+    }
+    if (isLostDisplay(message)) {
+        releaseHeldMessages();
+        toolkitMessageHandler(type, context, message);
+        endRunWithoutDisplay();
+    }
+    {
+        const std::lock_guard<std::mutex> lock(heldMessagesLock);
+        if (holdingMessages) {
+            heldMessages.push_back({type, QByteArray(context.file), context.line, QByteArray(context.function),
+                                    QByteArray(context.category), message});
+            return;
+        }
+    }
+    toolkitMessageHandler(type, context, message);
 }
 
 } // namespace
@@ -37,6 +125,7 @@ void exitOnDisplayFailure(const char* text, int exitStatus)
 {
     displayFailureText = text;
     displayFailureStatus = exitStatus;
+    holdingMessages = true;
     toolkitMessageHandler = qInstallMessageHandler(handleToolkitMessage);
 }
 
@@ -51,6 +140,7 @@ void showNotice(const char* caption, const char* text)
     if (QApplication::instance() == nullptr) {
         ownApplication = std::make_unique<QApplication>(argumentCount, arguments);
     }
+    releaseHeldMessages();  // the toolkit has reached the display
     QMessageBox notice(QMessageBox::Information, QString::fromUtf8(caption), QString::fromUtf8(text),
                        QMessageBox::Ok);
     notice.exec();

@@ -125,9 +125,9 @@ bool replaceFile(const char* name, const unsigned char* bytes, std::size_t size)
     std::signal(SIGXFSZ, SIG_IGN);
 
     // The signals that end a run by default and that a user or a system
-    // sends to stop it: a closed terminal, Ctrl+C, kill.
+    // sends to stop it: a closed terminal, Ctrl+C, Ctrl+\, kill.
     writingThread = pthread_self();
-    const Dispositions earlier = handleSignals({SIGHUP, SIGINT, SIGTERM}, removeTemporaryAndEnd);
+    const Dispositions earlier = handleSignals({SIGHUP, SIGINT, SIGQUIT, SIGTERM}, removeTemporaryAndEnd);
     const bool replaced = writeAndRename(name, bytes, size);
     restoreDispositions(earlier);
     if (replaced) {
