@@ -43,8 +43,8 @@ check "a stripped x86-64 console program" bash -c "file -b '$exe' | grep -q '^PE
     ! x86_64-w64-mingw32-objdump -h '$exe' | grep -q debug_"
 check "imports Windows' own DLLs only: $dlls" only_system_dlls
 check "README.txt with CR LF line ends" bash -c "! grep -q \$'[^\\r]\$' '$unpacked/README.txt'"
-check "licence texts of every library" bash -c "cd '$unpacked/licenses' && ls opencv libpng1.6 libjpeg-turbo libwebp tiff \
-    libz-mingw-w64-dev mingw-w64-x86-64-dev gcc-mingw-w64-base >/dev/null"
+check "licence texts of the program and every library" bash -c "cd '$unpacked/licenses' && ls ../LICENSE.txt \
+    ../NOTICE.txt opencv libpng1.6 libjpeg-turbo libwebp tiff libz-mingw-w64-dev mingw-w64-x86-64-dev gcc-mingw-w64-base >/dev/null"
 
 # Runs a command as Wine's user in the test's prefix, with a Chinese locale.
 wine_env() {
