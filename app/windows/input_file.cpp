@@ -2,14 +2,12 @@
 // API, so that any name the file system holds can be read, whatever the
 // ANSI code page, and read with one open to its end.
 #include "platform.h"
+#include "read_to_end.h"
 #include "text_encoding.h"
 
-#include <algorithm>
 #include <cerrno>
 
 namespace {
-
-constexpr std::size_t kFirstBuffer = std::size_t{1} << 20;
 
 // The errno value for the Win32 error `error`.
 int errnoFor(DWORD error)
@@ -30,43 +28,20 @@ int errnoFor(DWORD error)
     }
 }
 
-// Reads what `file` holds to its end into `bytes`. The buffer starts one
-// byte larger than `expected`, the size a file on disk has, so that such a
-// file is read without growing it; it grows by doubling otherwise.
-bool readToEnd(HANDLE file, std::vector<unsigned char>& bytes, std::size_t expected)
+// Reads from `file` into `buffer`; the writer of a pipe closing it is the
+// pipe's end.
+long long readSome(HANDLE file, unsigned char* buffer, std::size_t capacity)
 {
-    std::size_t used = 0;
-    bytes.resize(std::max(expected + 1, kFirstBuffer));
-    for (;;) {
-        if (used == bytes.size()) {
-            if (used > kMaxInputBytes) {
-                errno = EFBIG;
-                return false;
-            }
-            bytes.resize(std::min(2 * used, kMaxInputBytes + 1));
-        }
-        DWORD got = 0;
-        // At most kMaxInputBytes + 1, which a DWORD holds.
-        const DWORD wanted = static_cast<DWORD>(bytes.size() - used);
-        if (!ReadFile(file, bytes.data() + used, wanted, &got, nullptr)) {
-            // The writer of a pipe closing it is the pipe's end.
-            if (GetLastError() == ERROR_BROKEN_PIPE) {
-                break;
-            }
-            errno = errnoFor(GetLastError());
-            return false;
-        }
-        if (got == 0) {
-            break;
-        }
-        used += got;
+    DWORD got = 0;
+    // readToEnd asks for at most kMaxInputBytes + 1, which a DWORD holds.
+    if (ReadFile(file, buffer, static_cast<DWORD>(capacity), &got, nullptr)) {
+        return got;
     }
-    bytes.resize(used);
-    if (used > kMaxInputBytes) {
-        errno = EFBIG;
-        return false;
+    if (GetLastError() == ERROR_BROKEN_PIPE) {
+        return 0;
     }
-    return true;
+    errno = errnoFor(GetLastError());
+    return -1;
 }
 
 bool readOpenFile(HANDLE file, std::vector<unsigned char>& bytes)
@@ -77,7 +52,10 @@ bool readOpenFile(HANDLE file, std::vector<unsigned char>& bytes)
         errno = EFBIG;
         return false;
     }
-    return readToEnd(file, bytes, onDisk ? static_cast<std::size_t>(size.QuadPart) : 0);
+    const auto readFromFile = [file](unsigned char* buffer, std::size_t capacity) {
+        return readSome(file, buffer, capacity);
+    };
+    return readToEnd(readFromFile, bytes, onDisk ? static_cast<std::size_t>(size.QuadPart) : 0);
 }
 
 } // namespace
