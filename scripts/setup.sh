@@ -38,3 +38,8 @@ build_project() {
   cmake -S "$root" -B "$directory" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
   cmake --build "$directory" --target "$target" -j "$(nproc)"
 }
+
+# Runs a command as root: directly, or through sudo when not root.
+as_root() {
+  if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi
+}

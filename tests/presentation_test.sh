@@ -10,6 +10,7 @@
 #   xvfb-run -a -s "-screen 0 1280x1024x24" bash presentation_test.sh LUMALEVELLER IMAGE
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/display_windows.sh"
 
 readonly window_name='lumaLeveller.png'
 readonly caption='LumaclearApp  By Lumaclear开发组'
@@ -35,8 +36,6 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-running() { [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; }
-
 start_program() {
     rm -rf "$workdir" && mkdir "$workdir"
     (cd "$workdir" && exec timeout -k 5 "$run_seconds" "$binary" "$image") </dev/null >"$log" 2>&1 &
@@ -49,44 +48,6 @@ stop_program() {
     fi
     [[ -n $pid ]] && wait "$pid" 2>/dev/null
     pid=
-}
-
-# Prints the id of a visible window titled exactly $1. The display is this
-# test's own, so the only titled windows on it are the program's. xdotool
-# matches names as case-blind patterns, so the title is compared here.
-find_window() {
-    local id
-    for id in $(timeout 5 xdotool search --onlyvisible --name . 2>/dev/null); do
-        if [[ $(timeout 5 xdotool getwindowname "$id" 2>/dev/null) == "$1" ]]; then
-            echo "$id"
-            return 0
-        fi
-    done
-    return 1
-}
-
-wait_for_window() { # title
-    local deadline=$((SECONDS + show_seconds))
-    while running && ((SECONDS < deadline)); do
-        find_window "$1" && return 0
-        sleep 0.2
-    done
-    return 1
-}
-
-# Sets `status` to the program's exit status, or to "still running".
-wait_for_exit() {
-    local deadline=$((SECONDS + exit_seconds))
-    while running && ((SECONDS < deadline)); do
-        sleep 0.1
-    done
-    if running; then
-        status="still running"
-    else
-        wait "$pid"
-        status=$?
-        pid=
-    fi
 }
 
 result_is_png_of_input_size() {

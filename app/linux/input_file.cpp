@@ -1,8 +1,8 @@
 // Linux: the input file is read with one open, so that a pipe or another
 // file that can be read only once is decoded like a regular one.
 #include "platform.h"
+#include "read_to_end.h"
 
-#include <algorithm>
 #include <cerrno>
 
 #include <fcntl.h>
@@ -11,41 +11,15 @@
 
 namespace {
 
-constexpr std::size_t kFirstBuffer = std::size_t{1} << 20;
-
-// Reads what `file` holds to its end into `bytes`. The buffer starts one
-// byte larger than `expected`, the size a regular file has, so that such a
-// file is read without growing it; it grows by doubling otherwise.
-bool readToEnd(int file, std::vector<unsigned char>& bytes, std::size_t expected)
+// Reads from `file` into `buffer`, again when a signal interrupts the
+// call.
+long long readSome(int file, unsigned char* buffer, std::size_t capacity)
 {
-    std::size_t used = 0;
-    bytes.resize(std::max(expected + 1, kFirstBuffer));
-    for (;;) {
-        if (used == bytes.size()) {
-            if (used > kMaxInputBytes) {
-                errno = EFBIG;
-                return false;
-            }
-            bytes.resize(std::min(2 * used, kMaxInputBytes + 1));
-        }
-        const ssize_t got = ::read(file, bytes.data() + used, bytes.size() - used);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return false;
-        }
-        if (got == 0) {
-            break;
-        }
-        used += static_cast<std::size_t>(got);
-    }
-    bytes.resize(used);
-    if (used > kMaxInputBytes) {
-        errno = EFBIG;
-        return false;
-    }
-    return true;
+    ssize_t got = 0;
+    do {
+        got = ::read(file, buffer, capacity);
+    } while (got < 0 && errno == EINTR);
+    return got;
 }
 
 bool readOpenFile(int file, std::vector<unsigned char>& bytes)
@@ -59,7 +33,10 @@ bool readOpenFile(int file, std::vector<unsigned char>& bytes)
         errno = EFBIG;
         return false;
     }
-    return readToEnd(file, bytes, regular ? static_cast<std::size_t>(info.st_size) : 0);
+    const auto readFromFile = [file](unsigned char* buffer, std::size_t capacity) {
+        return readSome(file, buffer, capacity);
+    };
+    return readToEnd(readFromFile, bytes, regular ? static_cast<std::size_t>(info.st_size) : 0);
 }
 
 } // namespace

@@ -1,25 +1,59 @@
-// Windows: console texts in the console's output code page.
+// Windows: the arguments come from the wide command line as UTF-8; console
+// texts are UTF-16 on a console, and bytes in the console's code page when
+// standard output is a file or a pipe.
 #include "platform.h"
 #include "text_encoding.h"
+
+#include <shellapi.h>
 
 #include <cstdio>
 
 namespace {
 
-UINT consoleCodePage()
+// The code page of texts written as bytes: the console's output code page,
+// or the ANSI code page when the process has no console.
+UINT byteCodePage()
 {
     const UINT codePage = GetConsoleOutputCP();
     return codePage == 0 ? GetACP() : codePage;
+}
+
+// Standard output's console, or nullptr when it is a file, a pipe or none.
+HANDLE outputConsole()
+{
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    return output != INVALID_HANDLE_VALUE && output != nullptr && GetConsoleMode(output, &mode) ? output : nullptr;
 }
 
 } // namespace
 
 std::vector<std::string> programArguments(int argc, char** argv)
 {
-    return std::vector<std::string>(argv + 1, argv + argc);
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) {
+        return std::vector<std::string>(argv + 1, argv + argc);
+    }
+    std::vector<std::string> arguments;
+    for (int i = 1; i < count; ++i) {
+        arguments.push_back(toUtf8(wide[i]));
+    }
+    LocalFree(wide);
+    return arguments;
 }
 
 void printText(const char* text)
 {
-    std::puts(toCodePage(toWide(text), consoleCodePage()).c_str());
+    const std::wstring wide = toWide(text) + L"\n";
+    const HANDLE console = outputConsole();
+    // What the C library still holds goes out first, so that texts keep
+    // their order with everything else printed.
+    std::fflush(stdout);
+    if (console != nullptr) {
+        DWORD written = 0;
+        WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    } else {
+        std::fputs(toCodePage(wide, byteCodePage()).c_str(), stdout);
+    }
 }
