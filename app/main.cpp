@@ -151,8 +151,8 @@ bool toEightBitColour(cv::Mat& image)
 }
 
 // One run on the image at `path`. Exhaustion of memory anywhere, and any
-// other error of the library or the standard library while filtering or
-// encoding, leave as their exceptions for main to report.
+// other error of the library or the standard library while filtering,
+// leave as their exceptions for main to report.
 int run(const std::string& path)
 {
     // Some third-party decoders abort on malformed files (a truncated DICOM
@@ -170,8 +170,10 @@ int run(const std::string& path)
 
     const cv::Mat result = flattenIllumination(std::move(image));
 
-    if (!saveResult(result)) {
-        return fail(texts::writeError, status::notWritten);
+    const char* encoderFailure = nullptr;
+    if (!saveResult(result, encoderFailure)) {
+        return encoderFailure != nullptr ? processingFailed(encoderFailure)
+                                         : fail(texts::writeError, status::notWritten);
     }
 
     exitOnDisplayFailure(texts::showError, status::notShown);

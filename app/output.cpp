@@ -1,19 +1,17 @@
 #include "output.h"
 
 #include "platform.h"
+#include "png_writer.h"
 #include "texts.h"
 
-#include <opencv2/imgcodecs.hpp>
+#include <algorithm>
 
-#include <vector>
-
-bool saveResult(const cv::Mat& result)
+bool saveResult(const cv::Mat& result, const char*& encoderFailure)
 {
-    // Encoding in memory first gives the same bytes as writing the file
-    // directly, but lets a failed write leave the earlier file untouched.
-    std::vector<unsigned char> png;
-    if (!cv::imencode(".png", result, png)) {
-        return false;
-    }
-    return replaceFile(texts::outputName, png.data(), png.size());
+    const int threads = std::max(cv::getNumThreads(), 1);
+    const int segments = pngSegments(result.rows, result.elemSize() * result.cols, threads);
+    encoderFailure = nullptr;
+    return replaceFile(texts::outputName, [&](const ByteSink& sink) {
+        return writePng(result, segments, threads, sink, encoderFailure);
+    });
 }

@@ -5,9 +5,12 @@
 
 // saveResult
 //
-//   Encodes `result` as PNG with the library's default settings and puts
-//   it in the working directory as "lumaLeveller.png", all or nothing: an
-//   earlier file of that name is either replaced whole or left as it was,
-//   and no temporary file stays behind. Returns whether the file was
-//   written. Errors of the library leave as its exceptions.
-bool saveResult(const cv::Mat& result);
+//   Encodes `result` (8-bit, 3 channels, blue-green-red) as PNG with
+//   writePng, on as many threads as the image library uses, and puts it in
+//   the working directory as "lumaLeveller.png", all or nothing: an earlier
+//   file of that name is either replaced whole or left as it was, and no
+//   temporary file stays behind. The file is written as the encoder makes
+//   it. Returns whether the file was written; when not, `encoderFailure`
+//   is the encoder's reason when the encoder failed (memory ran out, say),
+//   and nullptr when the file could not be written. Throws nothing.
+bool saveResult(const cv::Mat& result, const char*& encoderFailure);

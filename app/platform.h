@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,16 +66,26 @@ void endExitOnCrash();
 
 // --- File replacement (replace_file.cpp) ---
 
-// Replaces the file `name` in the working directory with `size` bytes,
-// all or nothing: the bytes go to a new temporary file beside it, are
-// flushed to disk and renamed over `name`. On any failure `name` is left as
-// it was and the temporary file is removed. The new file has the permissions
+// Takes the next `size` bytes of a file being written, in order; returns
+// whether it took them all.
+using ByteSink = std::function<bool(const unsigned char* bytes, std::size_t size)>;
+
+// Replaces the file `name` in the working directory with what `produce`
+// gives to the sink it is handed, all or nothing: `produce` writes straight
+// into a new temporary file beside `name`, so the content never has to be
+// held in memory whole; the file is then flushed to disk and renamed over
+// `name`. The sink refuses bytes once a write has failed (a full disk, a
+// file-size limit), and `produce` then returns false. When `produce`
+// returns false, or on any failure of the file's own, `name` is left as it
+// was and the temporary file is removed. The new file has the permissions
 // of an ordinary new file; a symbolic link named `name` is replaced, never
-// written through. Returns whether the file now holds the bytes.
+// written through. Returns whether `produce` succeeded and the file now
+// holds what it gave.
 // On Linux a run interrupted during the call by SIGINT, SIGTERM, SIGHUP or
-// SIGQUIT (unless ignored) removes the temporary file and then still ends by that
-// signal. A kill that cannot be caught (SIGKILL, a power cut) and, on
-// Windows, any interruption can leave the temporary file behind: it is
-// hidden (".lumaLeveller.png.<process id>-<n>.tmp"), never taken for the
-// result, and `name` is then still whole, old or new.
-bool replaceFile(const char* name, const unsigned char* bytes, std::size_t size);
+// SIGQUIT (unless ignored) removes the temporary file and then still ends by
+// that signal, whichever of the process's threads the signal reaches. A kill
+// that cannot be caught (SIGKILL, a power cut) and, on Windows, any
+// interruption can leave the temporary file behind: it is hidden
+// (".lumaLeveller.png.<process id>-<n>.tmp"), never taken for the result,
+// and `name` is then still whole, old or new.
+bool replaceFile(const char* name, const std::function<bool(const ByteSink& sink)>& produce);

@@ -100,13 +100,18 @@ void syncWorkingDirectory()
 
 // replaceFile without the signal handling: the temporary file is written,
 // flushed and renamed, or removed.
-bool writeAndRename(const char* name, const unsigned char* bytes, std::size_t size)
+bool writeAndRename(const char* name, const std::function<bool(const ByteSink&)>& produce)
 {
     const int file = createTemporary(name);
     if (file < 0) {
         return false;
     }
-    const bool written = writeAll(file, bytes, size) && ::fsync(file) == 0;
+    bool failed = false;
+    const ByteSink sink = [file, &failed](const unsigned char* bytes, std::size_t size) {
+        failed = failed || !writeAll(file, bytes, size);
+        return !failed;
+    };
+    const bool written = produce(sink) && !failed && ::fsync(file) == 0;
     const bool closed = ::close(file) == 0;
     const bool renamed = written && closed && ::rename(temporaryName, name) == 0;
     if (!renamed) {
@@ -118,7 +123,7 @@ bool writeAndRename(const char* name, const unsigned char* bytes, std::size_t si
 
 } // namespace
 
-bool replaceFile(const char* name, const unsigned char* bytes, std::size_t size)
+bool replaceFile(const char* name, const std::function<bool(const ByteSink&)>& produce)
 {
     // A file-size limit makes the write fail with EFBIG instead of killing
     // the process, so it is reported like any other failed write.
@@ -128,7 +133,7 @@ bool replaceFile(const char* name, const unsigned char* bytes, std::size_t size)
     // sends to stop it: a closed terminal, Ctrl+C, Ctrl+\, kill.
     writingThread = pthread_self();
     const Dispositions earlier = handleSignals({SIGHUP, SIGINT, SIGQUIT, SIGTERM}, removeTemporaryAndEnd);
-    const bool replaced = writeAndRename(name, bytes, size);
+    const bool replaced = writeAndRename(name, produce);
     restoreDispositions(earlier);
     if (replaced) {
         syncWorkingDirectory();

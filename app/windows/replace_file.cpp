@@ -39,14 +39,19 @@ bool writeAll(HANDLE file, const unsigned char* bytes, std::size_t size)
 
 } // namespace
 
-bool replaceFile(const char* name, const unsigned char* bytes, std::size_t size)
+bool replaceFile(const char* name, const std::function<bool(const ByteSink&)>& produce)
 {
     std::string temporary;
     const HANDLE file = createTemporary(name, temporary);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
-    const bool written = writeAll(file, bytes, size) && FlushFileBuffers(file);
+    bool failed = false;
+    const ByteSink sink = [file, &failed](const unsigned char* bytes, std::size_t size) {
+        failed = failed || !writeAll(file, bytes, size);
+        return !failed;
+    };
+    const bool written = produce(sink) && !failed && FlushFileBuffers(file);
     const bool closed = CloseHandle(file) != 0;
     if (!written || !closed ||
         !MoveFileExA(temporary.c_str(), name, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {

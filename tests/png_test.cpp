@@ -1,0 +1,217 @@
+// The PNG writer: the library's decoder gives back every pixel and the
+// stream is well-formed however the rows are cut into runs; a refusing sink
+// or a failed encoder ends the write. And the streamed file replacement
+// keeps the earlier file when what it writes fails.
+#include "platform.h"
+#include "png_writer.h"
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+#include <zlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string encode(const cv::Mat& image, int segments, int threads)
+{
+    std::string png;
+    const char* failure = nullptr;
+    const bool written = writePng(image, segments, threads, [&](const unsigned char* bytes, std::size_t size) {
+        png.append(reinterpret_cast<const char*>(bytes), size);
+        return true;
+    }, failure);
+    EXPECT_TRUE(written) << (failure != nullptr ? failure : "");
+    return png;
+}
+
+std::uint32_t bigEndian(const std::string& bytes, std::size_t at)
+{
+    std::uint32_t value = 0;
+    for (std::size_t i = at; i < at + 4; ++i)
+        value = value << 8 | static_cast<unsigned char>(bytes[i]);
+    return value;
+}
+
+// Whether `png` is a file of 8-bit RGB pixels of `size` made of IHDR,
+// `idatChunks` IDAT chunks and IEND, in that order and nothing after, each
+// chunk's CRC right, and whose IDAT data are one zlib stream, Adler-32
+// right, that ends with the data and holds every row with the SUB filter.
+testing::AssertionResult wellFormed(const std::string& png, cv::Size size, int idatChunks)
+{
+    if (png.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0)
+        return testing::AssertionFailure() << "no signature";
+    std::string chunks, header, data;
+    std::size_t at = 8;
+    for (; at + 12 <= png.size(); at += 12 + bigEndian(png, at)) {
+        const std::uint32_t length = bigEndian(png, at);
+        const std::string type = png.substr(at + 4, 4);
+        if (png.size() - at - 12 < length)
+            return testing::AssertionFailure() << type << " runs past the end";
+        const auto* typed = reinterpret_cast<const Bytef*>(png.data() + at + 4);
+        if (crc32(0, typed, 4 + length) != bigEndian(png, at + 8 + length))
+            return testing::AssertionFailure() << "wrong CRC in " << type << " after " << chunks;
+        (type == "IHDR" ? header : data) += type == "IEND" ? "" : png.substr(at + 8, length);
+        chunks += type + " ";
+    }
+    std::string expectedChunks = "IHDR ";
+    for (int i = 0; i < idatChunks; ++i)
+        expectedChunks += "IDAT ";
+    if (chunks != expectedChunks + "IEND " || at != png.size())
+        return testing::AssertionFailure() << "chunks " << chunks << "and " << png.size() - at << " bytes after them";
+    if (header.size() != 13 || bigEndian(header, 0) != unsigned(size.width) ||
+        bigEndian(header, 4) != unsigned(size.height) || header.substr(8) != std::string{8, 2, 0, 0, 0})
+        return testing::AssertionFailure() << "wrong IHDR";
+
+    const std::size_t rowSize = 1 + 3 * std::size_t(size.width);
+    std::vector<Bytef> rows(rowSize * size.height + 1);  // a spare byte that must stay unused
+    uLongf rowsLength = rows.size();
+    uLong dataLength = data.size();
+    const int code = uncompress2(rows.data(), &rowsLength, reinterpret_cast<const Bytef*>(data.data()), &dataLength);
+    if (code != Z_OK || rowsLength != rows.size() - 1 || dataLength != data.size())
+        return testing::AssertionFailure() << "zlib: " << zError(code) << ", " << rowsLength << " bytes from "
+                                           << dataLength << " of " << data.size();
+    for (std::size_t row = 0; row < std::size_t(size.height); ++row)
+        if (rows[row * rowSize] != 1)
+            return testing::AssertionFailure() << "row " << row << " has filter " << int(rows[row * rowSize]);
+    return testing::AssertionSuccess();
+}
+
+testing::AssertionResult decodesTo(const std::string& png, const cv::Mat& image)
+{
+    const cv::Mat decoded = cv::imdecode(std::vector<unsigned char>(png.begin(), png.end()), cv::IMREAD_UNCHANGED);
+    if (decoded.type() != image.type() || decoded.size() != image.size() || cv::norm(decoded, image, cv::NORM_INF) != 0)
+        return testing::AssertionFailure() << "decoded pixels differ";
+    return testing::AssertionSuccess();
+}
+
+TEST(PngWriter, EveryCutGivesTheSamePixelsInAWellFormedStream)
+{
+    struct Case {
+        int width, height, segments, threads;
+    };
+    const Case cases[] = {
+        {1, 1, 1, 1},       {1, 1, 8, 4},   // one pixel; more runs than rows
+        {1, 300, 7, 3},     {500, 1, 4, 2}, // one column; one row
+        {40, 5, 16, 4},                     // fewer rows than runs
+        {64, 12, 12, 3},                    // one row per run
+        {600, 4000, 12, 4}, {600, 4000, 5, 1},
+    };
+    for (const Case& test : cases) {
+        for (const bool random : {false, true}) {
+            SCOPED_TRACE(testing::Message() << test.width << "x" << test.height << " in " << test.segments
+                                            << " runs on " << test.threads << " threads, random " << random);
+            cv::Mat image(test.height, test.width, CV_8UC3, cv::Scalar(30, 140, 250));
+            if (random)
+                cv::randu(image, 0, 256);
+            const std::string png = encode(image, test.segments, test.threads);
+            EXPECT_TRUE(wellFormed(png, image.size(), std::min(test.segments, test.height)));
+            EXPECT_TRUE(decodesTo(png, image));
+        }
+    }
+}
+
+TEST(PngWriter, RandomImagesInRandomRunsComeBackWhole)
+{
+    cv::RNG rng(20240611);
+    for (int round = 0; round < 300; ++round) {
+        // Rows of noise among constant rows, so that runs of equal bytes
+        // meet run boundaries too.
+        cv::Mat image(rng.uniform(1, 60), rng.uniform(1, 60), CV_8UC3, cv::Scalar::all(rng.uniform(0, 256)));
+        for (int y = 0; y < image.rows; ++y)
+            if (rng.uniform(0, 2) == 1)
+                rng.fill(image.row(y), cv::RNG::UNIFORM, 0, 256);
+        const cv::Mat view = rng.uniform(0, 4) == 0 ? image.colRange(0, rng.uniform(1, image.cols + 1)) : image;
+        const int segments = rng.uniform(1, 25);
+        SCOPED_TRACE(testing::Message() << "round " << round << ": " << view.size() << " in " << segments << " runs");
+        const std::string png = encode(view, segments, rng.uniform(1, 5));
+        ASSERT_TRUE(wellFormed(png, view.size(), std::min(segments, view.rows)));
+        ASSERT_TRUE(decodesTo(png, view));
+    }
+}
+
+TEST(PngWriter, ARefusingSinkEndsTheWriteAtOnce)
+{
+    cv::Mat image(300, 200, CV_8UC3);
+    cv::randu(image, 0, 256);
+    // Refused: the signature, the IHDR chunk, the first IDAT's data, IEND.
+    const std::size_t whole = encode(image, 6, 3).size();
+    for (const std::size_t accepted : {std::size_t{0}, std::size_t{8}, std::size_t{41}, whole - 12}) {
+        SCOPED_TRACE(accepted);
+        std::size_t taken = 0;
+        int callsAfterRefusal = 0;
+        const char* failure = "untouched";
+        const bool written = writePng(image, 6, 3, [&](const unsigned char*, std::size_t size) {
+            callsAfterRefusal += taken > accepted;
+            taken += size;
+            return taken <= accepted;
+        }, failure);
+        EXPECT_FALSE(written);
+        EXPECT_EQ(failure, nullptr) << "not the encoder's failure";
+        EXPECT_EQ(callsAfterRefusal, 0);
+    }
+}
+
+TEST(PngWriter, MemoryRunningOutIsTheEncodersFailure)
+{
+#ifdef LUMALEVELLER_SANITIZE
+    GTEST_SKIP() << "the sanitizer's shadow memory does not fit in a limited address space";
+#endif
+    // One run of 72 MB: its room for the deflated bytes is more than any of
+    // the allocator's arenas holds in reserve, so it needs new address
+    // space, and the space in use now and 4 MiB leave too little for that.
+    cv::Mat image(4000, 6000, CV_8UC3, cv::Scalar(1, 2, 3));
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_AS, &before), 0);
+    rlimit limited = before;
+    limited.rlim_cur = static_cast<rlim_t>(pages) * ::sysconf(_SC_PAGESIZE) + (4 << 20);
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &limited), 0);
+    const char* failure = nullptr;
+    const bool written = writePng(image, 1, 2, [](const unsigned char*, std::size_t) { return true; }, failure);
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &before), 0);
+    EXPECT_FALSE(written);
+    EXPECT_STREQ(failure, "out of memory");
+}
+
+TEST(PngWriter, SmallImagesTakeOneRunLargeOnesSixPerThread)
+{
+    EXPECT_EQ(pngSegments(1, 3 * 100000, 2), 1);
+    EXPECT_EQ(pngSegments(120, 3 * 160, 2), 1);
+    EXPECT_EQ(pngSegments(4000, 3 * 6000, 2), 12);
+    EXPECT_EQ(pngSegments(5, 3 * 1000000, 4), 5);
+}
+
+TEST(ReplaceFile, TheFileIsWhatTheProducerWroteOrStaysAsItWas)
+{
+    const fs::path folder = fs::temp_directory_path() / ("lumaLeveller-replace-" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    const fs::path before = fs::current_path();
+    fs::current_path(folder);
+    for (const bool succeeds : {false, true}) {
+        SCOPED_TRACE(succeeds);
+        std::ofstream("result.png") << "earlier";
+        const bool replaced = replaceFile("result.png", [&](const ByteSink& sink) {
+            return sink(reinterpret_cast<const unsigned char*>("new "), 4) &&
+                   sink(reinterpret_cast<const unsigned char*>("file"), 4) && succeeds;
+        });
+        EXPECT_EQ(replaced, succeeds);
+        std::ifstream in("result.png");
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), succeeds ? "new file" : "earlier");
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1) << "no temporary left";
+    }
+    fs::current_path(before);
+    fs::remove_all(folder);
+}
+
+} // namespace
