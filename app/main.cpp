@@ -5,6 +5,7 @@
 // Reads IMAGE, flattens its illumination, writes the result to
 // "lumaLeveller.png" in the working directory, shows it and confirms with a
 // notice. The exit status tells the outcome (see texts.h).
+#include "colour_image.h"
 #include "illumination.h"
 #include "output.h"
 #include "platform.h"
@@ -14,7 +15,6 @@
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include <cerrno>
 #include <cstdio>
@@ -85,7 +85,8 @@ int usage()
 }
 
 // Reads the image at `path` into `image` as the library's colour read gives
-// it: 8-bit colour for nearly every file (see toEightBitColour). The file is
+// it: 8-bit colour for nearly every file (see toEightBitColour in
+// colour_image.h). The file is
 // read once, then decoded from memory, so that a pipe decodes like a regular
 // file and the file cannot change between the look at its signature and the
 // decoding. Returns status::success, or reports why not and returns the
@@ -122,32 +123,6 @@ int readInput(const std::string& path, cv::Mat& image)
         return fail(texts::readError, status::unreadableInput);
     }
     return status::success;
-}
-
-// Brings an image the reader returned in another form than 8-bit colour to
-// it, the way the reader converts the colour files of the same kind: a
-// one-channel float file (a grey PFM) comes back from the colour read with
-// one channel, while the reader gives its colour twin three. Samples become
-// 8-bit as cv::Mat::convertTo makes them (rounded and saturated, not
-// scaled, as the float decoders do); one channel is repeated into three, a
-// fourth (alpha) is dropped. Returns false for any other channel count.
-bool toEightBitColour(cv::Mat& image)
-{
-    if (image.depth() != CV_8U) {
-        image.convertTo(image, CV_8U);
-    }
-    switch (image.channels()) {
-    case 1:
-        cv::cvtColor(image, image, cv::COLOR_GRAY2BGR);
-        return true;
-    case 3:
-        return true;
-    case 4:
-        cv::cvtColor(image, image, cv::COLOR_BGRA2BGR);
-        return true;
-    default:
-        return false;
-    }
 }
 
 // One run on the image at `path`. Exhaustion of memory anywhere, and any

@@ -1,7 +1,8 @@
-// libFuzzer target: any bytes, decoded as the program reads a file (8-bit
-// colour), then flattened when they decode. The result must keep the size
-// and be 8-bit with three channels; a crash or a sanitizer report anywhere
-// on the way is a finding.
+// libFuzzer target: any bytes, decoded as the program reads a file (the
+// colour read, brought to 8-bit colour), then flattened when they decode.
+// The result must keep the size and be 8-bit with three channels; a crash
+// or a sanitizer report anywhere on the way is a finding.
+#include "colour_image.h"
 #include "illumination.h"
 
 #include <opencv2/imgcodecs.hpp>
@@ -106,7 +107,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const char* format = formatOf(data, size);
-    require(image.type() == CV_8UC3, "the reader gives 8-bit colour", format);
+    if (!toEightBitColour(image)) {
+        return 0;  // the program reports such an image as unreadable
+    }
+    require(image.type() == CV_8UC3, "the image is brought to 8-bit colour", format);
     if (image.total() > kMaxFilteredPixels) {
         return 0;
     }

@@ -28,6 +28,7 @@ page colour.ppm
 page grey.pgm -colorspace Gray
 page colour.tif -compress None
 page colour.webp -quality 75
+page grey.pfm -colorspace Gray
 
 # The filter's layout: width - 1, height - 1, mode, then pixel bytes.
 # `bytes N...` writes each N (0..255) as one byte.
