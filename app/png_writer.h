@@ -21,9 +21,9 @@ int pngSegments(int rows, std::size_t rowBytes, int threads);
 // writePng
 //
 //   Input:  image, 8-bit unsigned, 3 channels in blue-green-red order, at
-//           least 1x1, continuous or not, and no wider than 2^20 pixels
-//           (the image reader's own limit); `segments` and `threads`, at
-//           least 1.
+//           least 1x1, continuous or not, and no wider than 2^24 pixels,
+//           so that a row's bytes fit zlib's counts (the image reader takes
+//           at most 2^20); `segments` and `threads`, at least 1.
 //   Output: a PNG file of the image, given to `sink` in order as it is
 //           made: 8-bit RGB, no interlace, the SUB filter on every row, the
 //           rows deflated at level 1 with the RLE strategy, a 32 KiB window

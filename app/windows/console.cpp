@@ -1,6 +1,7 @@
 // Windows: the arguments come from the wide command line as UTF-8; console
 // texts are UTF-16 on a console, and bytes in the console's code page when
 // standard output is a file or a pipe.
+#include "console.h"
 #include "platform.h"
 #include "text_encoding.h"
 
@@ -8,17 +9,6 @@
 
 #include <cstdio>
 
-namespace {
-
-// The code page of texts written as bytes: the console's output code page,
-// or the ANSI code page when the process has no console.
-UINT byteCodePage()
-{
-    const UINT codePage = GetConsoleOutputCP();
-    return codePage == 0 ? GetACP() : codePage;
-}
-
-// Standard output's console, or nullptr when it is a file, a pipe or none.
 HANDLE outputConsole()
 {
     const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -26,7 +16,11 @@ HANDLE outputConsole()
     return output != INVALID_HANDLE_VALUE && output != nullptr && GetConsoleMode(output, &mode) ? output : nullptr;
 }
 
-} // namespace
+UINT byteCodePage()
+{
+    const UINT codePage = GetConsoleOutputCP();
+    return codePage == 0 ? GetACP() : codePage;
+}
 
 std::vector<std::string> programArguments(int argc, char** argv)
 {
