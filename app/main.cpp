@@ -22,7 +22,6 @@
 #include <new>
 #include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -143,7 +142,9 @@ int run(const std::string& path)
         return fail(texts::readError, status::unreadableInput);
     }
 
-    const cv::Mat result = flattenIllumination(std::move(image));
+    // The result takes the input's place: the input is not needed again.
+    flattenIlluminationInPlace(image);
+    const cv::Mat& result = image;
 
     const char* encoderFailure = nullptr;
     if (!saveResult(result, encoderFailure)) {

@@ -6,11 +6,7 @@
 // flattenIllumination
 //
 //   Input:  image, 8-bit unsigned, 3 channels in blue-green-red order, at
-//           least 1x1 pixel. Its pixels are only read: a caller that
-//           keeps its image gets it back untouched. A caller that no longer
-//           needs it hands it over with std::move; the operation then
-//           releases it as soon as it is converted, and the planes that
-//           follow reuse its memory.
+//           least 1x1 pixel, continuous or not. Its pixels are only read.
 //   Return: a new image of the same size and type.
 //
 //   Works on the brightness (V) plane of the image's HSV form only; hue and
@@ -36,4 +32,13 @@
 //
 //   Errors of the library (in practice only exhaustion of memory) leave as
 //   its exceptions; the operation catches and reports nothing.
-cv::Mat flattenIllumination(cv::Mat image);
+cv::Mat flattenIllumination(const cv::Mat& image);
+
+// flattenIlluminationInPlace
+//
+//   The same operation with the same result, written over the pixels of
+//   `image` (and so of every matrix that shares them). Besides the image it
+//   needs two single-channel planes of its size, where flattenIllumination
+//   needs a second colour image as well. An error leaves `image` part
+//   converted.
+void flattenIlluminationInPlace(cv::Mat& image);

@@ -204,6 +204,33 @@ TEST(FlattenIllumination, KeepsHueAndSaturation)
     EXPECT_GT(compared, input.total() / 2);
 }
 
+// The image is converted in bands of rows on all cores; a large image,
+// here a window into a wider one, comes out as the library's steps on the
+// whole image give it, and the pixels around the window stay as they were.
+TEST(FlattenIllumination, InPlaceOverManyBandsEqualsTheWholeImageSteps)
+{
+    cv::RNG rng(5);
+    cv::Mat canvas = randomImage(cv::Size(1011, 607), rng);
+    const cv::Mat original = canvas.clone();
+    const cv::Rect window(7, 3, 1001, 601);
+    cv::Mat image = canvas(window);
+    structuredImage(window.size(), rng).copyTo(image);
+    const cv::Mat input = image.clone();
+
+    cv::Mat value, background, brightness;
+    cv::cvtColor(input, value, cv::COLOR_BGR2HSV);
+    cv::extractChannel(value, value, 2);
+    const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3));
+    cv::morphologyEx(value, background, cv::MORPH_DILATE, kernel, cv::Point(-1, -1), kReach);
+    cv::morphologyEx(background, background, cv::MORPH_ERODE, kernel, cv::Point(-1, -1), kReach);
+    cv::normalize(~(background - value), brightness, 0, 255, cv::NORM_MINMAX);
+
+    flattenIlluminationInPlace(image);
+    EXPECT_EQ(countDifferent(image, withBrightness(input, brightness)), 0);
+    original(window).copyTo(image);
+    EXPECT_EQ(countDifferent(canvas, original), 0) << "pixels outside the window changed";
+}
+
 // A lit page (V 220) with a broad shadow (V 100) and a thin dark stroke
 // (V 40) on the lit part, another the same against the image's left edge.
 TEST(FlattenIllumination, LiftsBroadShadowsAndKeepsThinDetailDark)
