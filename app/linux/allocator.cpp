@@ -19,11 +19,13 @@
 // dereferences the arena it failed to make and the run dies by SIGSEGV
 // instead of reporting the failed allocation. The library's threads
 // allocate little, so sharing costs no measurable time.
-// Huge pages are left at the system's setting: asking for them
-// (thp:always) cut the page faults of a 24-megapixel run tenfold on the
-// development machine but made it no faster: the kernel's own time grew,
-// as it clears fresh 2 MiB pages instead of handing back pages just freed,
-// and now and then a run stalled.
+// Large blocks are asked for as huge pages (thp:always: the allocator
+// marks its memory with MADV_HUGEPAGE, which systems whose huge pages are
+// "madvise" need and others ignore): a fresh 2 MiB page costs one fault
+// where 4 KiB pages cost 512. On the development machine (a virtual
+// machine, where a fault is dear) this cut the faults of a 24-megapixel run
+// from 35,000 to the 4,400 of the libraries' loading and its wall time from
+// about 1.05 s to about 0.78 s, for 4 % more peak memory.
 extern "C" {
-const char* malloc_conf = "oversize_threshold:0,muzzy_decay_ms:-1,narenas:1";
+const char* malloc_conf = "oversize_threshold:0,muzzy_decay_ms:-1,narenas:1,thp:always";
 }
