@@ -17,15 +17,20 @@
 //   starts one byte larger than `expected`, the size a file on disk has, so
 //   that such a file is read without growing it; otherwise (a pipe, a
 //   device: pass 0) it grows by doubling. Returns false on an error, and
-//   with errno EFBIG once more than kMaxInputBytes have arrived, so that an
-//   endless device is not read forever. A failed allocation leaves as
+//   with errno EFBIG, reading nothing, when `expected` is over
+//   kMaxInputBytes, or once more than kMaxInputBytes have arrived, so that
+//   an endless device is not read forever. A failed allocation leaves as
 //   std::bad_alloc.
 template <typename ReadSome>
 bool readToEnd(ReadSome readSome, std::vector<unsigned char>& bytes, std::size_t expected)
 {
     constexpr std::size_t kFirstBuffer = std::size_t{1} << 20;
+    if (expected > kMaxInputBytes) {
+        errno = EFBIG;
+        return false;
+    }
     std::size_t used = 0;
-    bytes.resize(std::max(std::min(expected, kMaxInputBytes) + 1, kFirstBuffer));
+    bytes.resize(std::max(expected + 1, kFirstBuffer));
     for (;;) {
         if (used == bytes.size()) {
             if (used > kMaxInputBytes) {

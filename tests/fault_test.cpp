@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 
 #include <fcntl.h>
@@ -94,6 +95,9 @@ TEST_F(Driver, HostileInputsEndWithTheReadErrorAndNoPause)
     const std::string jfifHeader("\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20);
     writeFile(folder / "header.jpg", jfifHeader + garbage);
     writeFile(folder / "huge.png", pngFile(65535, 65535, garbage));
+    // More bytes than the reader takes (sparse, so quick to make).
+    writeFile(folder / "oversized.png", "\x89PNG\r\n\x1a\n");
+    fs::resize_file(folder / "oversized.png", std::uintmax_t{3} << 30);
     // A DICOM preamble and signature with nothing after them: the decoder
     // aborts on it. Nested deep enough, it overflows the stack.
     writeFile(folder / "truncated.dcm", std::string(128, '\0') + "DICM");
@@ -104,7 +108,7 @@ TEST_F(Driver, HostileInputsEndWithTheReadErrorAndNoPause)
         tooLong += "./";
     const std::string inputs[] = {
         "", "missing.png", "empty.png", "notes.txt", "noise.bin", "signature.png", "half.png", "header.jpg",
-        "huge.png", "truncated.dcm", "nested.dcm", "folder.png", "/dev/null",
+        "huge.png", "oversized.png", "truncated.dcm", "nested.dcm", "folder.png", "/dev/null",
         tooLong + "page.png",                    // a good image behind a path longer than the system takes
         std::string(NAME_MAX + 1, 'a') + ".png", // a name longer than the system takes
     };

@@ -29,10 +29,6 @@ bool readOpenFile(int file, std::vector<unsigned char>& bytes)
         return false;
     }
     const bool regular = S_ISREG(info.st_mode);
-    if (regular && static_cast<unsigned long long>(info.st_size) > kMaxInputBytes) {
-        errno = EFBIG;
-        return false;
-    }
     const auto readFromFile = [file](unsigned char* buffer, std::size_t capacity) {
         return readSome(file, buffer, capacity);
     };

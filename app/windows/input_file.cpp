@@ -48,10 +48,6 @@ bool readOpenFile(HANDLE file, std::vector<unsigned char>& bytes)
 {
     LARGE_INTEGER size{};
     const bool onDisk = GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size);
-    if (onDisk && static_cast<unsigned long long>(size.QuadPart) > kMaxInputBytes) {
-        errno = EFBIG;
-        return false;
-    }
     const auto readFromFile = [file](unsigned char* buffer, std::size_t capacity) {
         return readSome(file, buffer, capacity);
     };
