@@ -83,23 +83,18 @@ int usage()
     return status::wrongArguments;
 }
 
-// Reads the image at `path` into `image` as the library's colour read gives
-// it: 8-bit colour for nearly every file (see toEightBitColour in
-// colour_image.h). The file is
-// read once, then decoded from memory, so that a pipe decodes like a regular
-// file and the file cannot change between the look at its signature and the
-// decoding. Returns status::success, or reports why not and returns the
-// status to end with.
-int readInput(const std::string& path, cv::Mat& image)
+// Decodes the input as openInputFile readied it: by the library's file
+// reader when it has a name for it, else from its bytes. Returns
+// status::success with the image in `image`, or reports why not and returns
+// the status to end with.
+int decodeInput(const std::string& readerPath, const std::vector<unsigned char>& bytes, cv::Mat& image)
 {
-    std::vector<unsigned char> bytes;
-    errno = 0;
-    if (!readInputFile(path, bytes) || bytes.empty()) {
-        return errno == ENOMEM ? processingFailed(texts::outOfMemoryReason)
-                               : fail(texts::readError, status::unreadableInput);
+    if (readerPath.empty() && bytes.empty()) {
+        return fail(texts::readError, status::unreadableInput);
     }
+    errno = 0;
     try {
-        image = cv::imdecode(bytes, cv::IMREAD_COLOR);
+        image = readerPath.empty() ? cv::imdecode(bytes, cv::IMREAD_COLOR) : cv::imread(readerPath, cv::IMREAD_COLOR);
     } catch (const cv::Exception& error) {
         // The reader refuses some files by raising (a header claiming more
         // pixels than it accepts, say): those are unreadable inputs.
@@ -122,6 +117,27 @@ int readInput(const std::string& path, cv::Mat& image)
         return fail(texts::readError, status::unreadableInput);
     }
     return status::success;
+}
+
+// Reads the image at `path` into `image` as the library's colour read of
+// the file gives it (cv::imread): 8-bit colour for nearly every file (see
+// toEightBitColour in colour_image.h). The file is opened once; a regular
+// file is decoded by the library's file reader, which gives what arrived of
+// a file cut short, while a pipe is read to its end and decoded from memory
+// (see openInputFile). Returns status::success, or reports why not and
+// returns the status to end with.
+int readInput(const std::string& path, cv::Mat& image)
+{
+    std::string readerPath;
+    std::vector<unsigned char> bytes;
+    errno = 0;
+    if (!openInputFile(path, readerPath, bytes)) {
+        return errno == ENOMEM ? processingFailed(texts::outOfMemoryReason)
+                               : fail(texts::readError, status::unreadableInput);
+    }
+    const int decoded = decodeInput(readerPath, bytes, image);
+    closeInputFile();
+    return decoded;
 }
 
 // One run on the image at `path`. Exhaustion of memory anywhere, and any

@@ -29,13 +29,34 @@ void printText(const char* text);
 // The largest input the in-memory decoder takes, in bytes.
 constexpr std::size_t kMaxInputBytes = INT_MAX;
 
-// Reads the whole file at `path` (as programArguments gives it) into
-// `bytes`, opening it once: a regular file, a pipe or a device is read to
-// its end, however it arrives. Returns false when the file cannot be
-// opened or read, or holds more than kMaxInputBytes; `bytes` is then empty
-// and errno tells why (ENOMEM when memory ran out). An empty file is read
-// as no bytes.
-bool readInputFile(const std::string& path, std::vector<unsigned char>& bytes);
+// openInputFile
+//
+//   Opens the file at `path` (as programArguments gives it) once and
+//   readies it for the library's decoding, so that it gives the pixels of
+//   the library's file reader (cv::imread) wherever it can:
+//   - a regular file that the file reader can open by a name: `readerPath`
+//     holds that name (in the encoding the library's file functions take)
+//     and `bytes` stays empty. On Linux the name is /proc/self/fd/N of the
+//     file opened here, so that the file looked at is the file decoded; it
+//     names the file until closeInputFile. On Windows it is the name as
+//     given, else the file's short name, when the ANSI code page holds it
+//     exactly and it is shorter than MAX_PATH;
+//   - anything else (a pipe; on Windows a file with no such name; on Linux
+//     a system without /proc): `readerPath` stays empty and `bytes` holds
+//     the input read to its end, however it arrives, and the file is closed
+//     again. An empty input gives no bytes.
+//   Returns false, both left empty, when the file cannot be opened, is a
+//   character or block device (/dev/zero, a disk, a console: not an image,
+//   perhaps endless, so not read at all), cannot be read, or, read into
+//   memory, holds more than kMaxInputBytes; errno then tells why (ENODEV for
+//   a device, ENOMEM when memory ran out). A path longer than the system's
+//   plain limit (MAX_PATH on Windows) is opened too, where the system takes
+//   it.
+bool openInputFile(const std::string& path, std::string& readerPath, std::vector<unsigned char>& bytes);
+
+// Closes what openInputFile left open for the library's file reader;
+// nothing when nothing is.
+void closeInputFile();
 
 // --- Notice and display (notice.cpp) ---
 

@@ -7,22 +7,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <new>
 #include <vector>
 
-// readToEnd
-//
-//   Fills `bytes` with what `readSome(buffer, capacity)` delivers until it
-//   returns 0 (the end). `readSome` returns how many bytes it put in the
-//   buffer, or a negative number for an error, with errno set. The buffer
-//   starts one byte larger than `expected`, the size a file on disk has, so
-//   that such a file is read without growing it; otherwise (a pipe, a
-//   device: pass 0) it grows by doubling. Returns false on an error, and
-//   with errno EFBIG, reading nothing, when `expected` is over
-//   kMaxInputBytes, or once more than kMaxInputBytes have arrived, so that
-//   an endless device is not read forever. A failed allocation leaves as
-//   std::bad_alloc.
+// readToEnd, with a failed allocation leaving as std::bad_alloc.
 template <typename ReadSome>
-bool readToEnd(ReadSome readSome, std::vector<unsigned char>& bytes, std::size_t expected)
+bool readToEndOrThrow(ReadSome readSome, std::vector<unsigned char>& bytes, std::size_t expected)
 {
     constexpr std::size_t kFirstBuffer = std::size_t{1} << 20;
     if (expected > kMaxInputBytes) {
@@ -54,4 +44,27 @@ bool readToEnd(ReadSome readSome, std::vector<unsigned char>& bytes, std::size_t
         return false;
     }
     return true;
+}
+
+// readToEnd
+//
+//   Fills `bytes` with what `readSome(buffer, capacity)` delivers until it
+//   returns 0 (the end). `readSome` returns how many bytes it put in the
+//   buffer, or a negative number for an error, with errno set. The buffer
+//   starts one byte larger than `expected`, the size a file on disk has, so
+//   that such a file is read without growing it; otherwise (a pipe: pass 0)
+//   it grows by doubling. Returns false on an error; with errno EFBIG,
+//   reading nothing, when `expected` is over kMaxInputBytes, or once more
+//   than kMaxInputBytes have arrived, so that an endless input is not read
+//   forever; with errno ENOMEM when the buffer cannot grow. The caller
+//   empties `bytes` after a failure.
+template <typename ReadSome>
+bool readToEnd(ReadSome readSome, std::vector<unsigned char>& bytes, std::size_t expected)
+{
+    try {
+        return readToEndOrThrow(readSome, bytes, expected);
+    } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
+        return false;
+    }
 }

@@ -6,6 +6,7 @@
 #include "driver_fixture.h"
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 #include <zlib.h>
 
 #include <algorithm>
@@ -95,7 +96,8 @@ TEST_F(Driver, HostileInputsEndWithTheReadErrorAndNoPause)
     const std::string jfifHeader("\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20);
     writeFile(folder / "header.jpg", jfifHeader + garbage);
     writeFile(folder / "huge.png", pngFile(65535, 65535, garbage));
-    // More bytes than the reader takes (sparse, so quick to make).
+    // A signature, then more bytes than the in-memory decoder takes (sparse,
+    // so quick to make).
     writeFile(folder / "oversized.png", "\x89PNG\r\n\x1a\n");
     fs::resize_file(folder / "oversized.png", std::uintmax_t{3} << 30);
     // A DICOM preamble and signature with nothing after them: the decoder
@@ -112,8 +114,8 @@ TEST_F(Driver, HostileInputsEndWithTheReadErrorAndNoPause)
         tooLong + "page.png",                    // a good image behind a path longer than the system takes
         std::string(NAME_MAX + 1, 'a') + ".png", // a name longer than the system takes
     };
-    // The library decodes DICOM from a temporary file; a crash must not
-    // leave it behind.
+    // A file read by name leaves no temporary file (the library decodes
+    // DICOM from one when it decodes from memory).
     const fs::path temporaryFolder = folder / "temporary";
     for (const std::string& input : inputs) {
         SCOPED_TRACE(input.substr(0, 40));
@@ -128,6 +130,63 @@ TEST_F(Driver, HostileInputsEndWithTheReadErrorAndNoPause)
     }
 }
 
+// A photograph-like image: a lit gradient with shapes, and blurred noise as
+// texture, so that every block of a JPEG holds detail.
+cv::Mat photographLike()
+{
+    cv::Mat image(240, 320, CV_8UC3);
+    for (int y = 0; y < image.rows; ++y)
+        image.row(y).setTo(cv::Scalar(200 - y / 3, 190 - y / 2, 180 - y / 2));
+    cv::rectangle(image, cv::Rect(40, 60, 70, 120), cv::Scalar(60, 40, 30), cv::FILLED);
+    cv::circle(image, {220, 110}, 50, cv::Scalar(40, 90, 200), cv::FILLED);
+    cv::Mat noise(image.size(), CV_8UC3);
+    cv::RNG(11).fill(noise, cv::RNG::UNIFORM, 0, 256);
+    cv::GaussianBlur(noise, noise, {0, 0}, 1.5);
+    cv::addWeighted(image, 0.7, noise, 0.3, 0, image);
+    return image;
+}
+
+TEST_F(Driver, AJpegCutShortIsReadAsTheLibrarysFileReaderReadsIt)
+{
+    const cv::Mat photograph = photographLike();
+    for (const int progressive : {0, 1}) {
+        std::vector<uchar> jpeg;
+        ASSERT_TRUE(cv::imencode(".jpg", photograph, jpeg, {cv::IMWRITE_JPEG_PROGRESSIVE, progressive}));
+        // One cut inside the header, the others through the scan data.
+        for (const std::size_t cut : {std::size_t{200}, jpeg.size() / 4, jpeg.size() / 2, jpeg.size() * 9 / 10}) {
+            const std::string name = (progressive ? "progressive-" : "baseline-") + std::to_string(cut) + ".jpg";
+            SCOPED_TRACE(name);
+            writeFile(folder / name, std::string(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(cut)));
+            const bool readable = !cv::imread((folder / name).string(), cv::IMREAD_COLOR).empty();
+            ASSERT_EQ(readable, cut != 200) << "the library's file reader gives what arrived after the header";
+            const Outcome outcome = run(launch({name}));
+            EXPECT_EQ(outcome.exitStatus, readable ? 3 : 1);
+            EXPECT_EQ(outcome.output, readable ? kShowError : kReadError);
+            if (readable)
+                EXPECT_TRUE(samePixels(resultImage(), expectedResult(folder / name)));
+            else
+                EXPECT_FALSE(fs::exists(folder / result));
+            fs::remove(folder / result);
+        }
+    }
+}
+
+TEST_F(Driver, ADeviceIsRefusedWithoutBeingRead)
+{
+    for (const std::string device : {"/dev/zero", "/dev/urandom"}) {
+        SCOPED_TRACE(device);
+        Launch limited = launch({device});
+#ifndef LUMALEVELLER_SANITIZE
+        // Read to its end, the device would fill this space: "out of memory".
+        limited.addressSpaceLimit = std::uint64_t{1} << 30;
+#endif
+        const Outcome outcome = run(limited);
+        EXPECT_TRUE(outcome.finished);
+        EXPECT_EQ(outcome.exitStatus, 1);
+        EXPECT_EQ(outcome.output, kReadError);
+    }
+}
+
 TEST_F(Driver, APathWithSpacesAndNonAsciiCharactersIsRead)
 {
     const std::string name = "relev\xc3\xa9s d'\xc3\xa9t\xc3\xa9/page \xe6\x89\xab\xe6\x8f\x8f 1.png";
@@ -139,8 +198,7 @@ TEST_F(Driver, APathWithSpacesAndNonAsciiCharactersIsRead)
 }
 
 // Opens the named pipe `path` for writing once a reader has opened it,
-// writes `bytes` (less than the pipe holds) and closes it; false when no
-// reader came within `timeout`.
+// writes `bytes` and closes it; false when no reader came within `timeout`.
 bool feedPipe(const fs::path& path, const std::string& bytes, std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -148,7 +206,9 @@ bool feedPipe(const fs::path& path, const std::string& bytes, std::chrono::milli
     while ((pipe = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0 && errno == ENXIO &&
            std::chrono::steady_clock::now() < deadline)
         ::usleep(10000);
-    const bool written = pipe >= 0 && ::write(pipe, bytes.data(), bytes.size()) == ssize_t(bytes.size());
+    // Blocking from here on, so that the reader takes more than the pipe holds.
+    const bool written = pipe >= 0 && ::fcntl(pipe, F_SETFL, 0) == 0 &&
+                         ::write(pipe, bytes.data(), bytes.size()) == ssize_t(bytes.size());
     ::close(pipe);
     return written;
 }
@@ -157,20 +217,46 @@ TEST_F(Driver, ANamedPipeIsReadOnceItsWriterIsDone)
 {
     const std::string png = readFile(photo("page.png"));
     const cv::Mat expected = expectedResult(folder / "page.png");
-    const std::pair<std::string, int> writes[] = {{png, 3}, {"garbage\n", 1}, {"", 1}};
+    // The DICOM decoder aborts on a bare signature; from memory it decodes
+    // through a temporary file, which must not stay behind.
+    const std::pair<std::string, int> writes[] = {
+        {png, 3}, {"garbage\n", 1}, {"", 1}, {std::string(128, '\0') + "DICM", 1}};
+    const fs::path temporaryFolder = folder / "temporary";
     for (const auto& [bytes, exitStatus] : writes) {
         SCOPED_TRACE(bytes.size());
         ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
-        Child child = start(launch({"pipe"}));
+        Child child = start(withLibraryTemporaries(launch({"pipe"}), temporaryFolder));
         EXPECT_TRUE(feedPipe(folder / "pipe", bytes, 10s)) << "the pipe was not opened for reading";
         EXPECT_TRUE(endsWithin(child, 10s)) << "waits after the writer is done";
         const Outcome outcome = finish(child, 1s);
         EXPECT_EQ(outcome.exitStatus, exitStatus);
         EXPECT_EQ(outcome.output, exitStatus == 3 ? kShowError : kReadError);
         EXPECT_EQ(samePixels(resultImage(), expected), exitStatus == 3);
+        EXPECT_EQ(entries(temporaryFolder), std::set<std::string>{});
         fs::remove(folder / "pipe");
         fs::remove(folder / result);
     }
+}
+
+TEST_F(Driver, APipeLargerThanMemoryIsReportedAndLeavesNoTemporaryFolder)
+{
+#ifdef LUMALEVELLER_SANITIZE
+    GTEST_SKIP() << "the sanitizer's shadow memory does not fit in a limited address space";
+#endif
+    const fs::path temporaryFolder = folder / "temporary";
+    Launch limited = withLibraryTemporaries(launch({"/dev/stdin"}), temporaryFolder);
+    limited.addressSpaceLimit = std::uint64_t{1} << 30;
+    Child child = start(limited);
+    // Fed until the program ends and its input breaks.
+    const auto before = ::signal(SIGPIPE, SIG_IGN);
+    const std::string block(1 << 20, '\0');
+    while (::write(child.input, block.data(), block.size()) > 0) {
+    }
+    ::signal(SIGPIPE, before);
+    const Outcome outcome = finish(child);
+    EXPECT_EQ(outcome.exitStatus, 4);
+    EXPECT_EQ(outcome.output, kProcessingError + "out of memory\n\n");
+    EXPECT_EQ(entries(temporaryFolder), std::set<std::string>{});
 }
 
 TEST_F(Driver, ExhaustedMemoryAndThreadsAreReportedNotCrashed)
@@ -305,12 +391,15 @@ bool awaitFileBelow(const fs::path& where, std::chrono::milliseconds timeout)
 
 TEST_F(Driver, AnInterruptedDecodingLeavesNoTemporaryFile)
 {
-    // The library decodes Radiance HDR from a temporary file; a large flat
-    // image comes from a small file and takes about a second to decode.
+    // From memory (a pipe), the library decodes Radiance HDR through a
+    // temporary file; a large flat image comes from a small file and takes
+    // about a second to decode.
     const cv::Mat flat(3000, 4000, CV_32FC3, cv::Scalar(0.2, 0.5, 0.8));
     ASSERT_TRUE(cv::imwrite((folder / "flat.hdr").string(), flat));
+    ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
     const fs::path temporaryFolder = folder / "temporary";
-    Child child = start(withLibraryTemporaries(launch({"flat.hdr"}), temporaryFolder));
+    Child child = start(withLibraryTemporaries(launch({"pipe"}), temporaryFolder));
+    EXPECT_TRUE(feedPipe(folder / "pipe", readFile(folder / "flat.hdr"), 10s));
     EXPECT_TRUE(awaitFileBelow(temporaryFolder, 30s)) << "the decoding never began";
     ::kill(child.pid, SIGINT);
     const Outcome outcome = finish(child);

@@ -1,5 +1,8 @@
-// Linux: the input file is read with one open, so that a pipe or another
-// file that can be read only once is decoded like a regular one.
+// Linux: the input file is opened once. A regular file is then decoded by
+// the library's file reader through /proc/self/fd/N of that open file, so
+// that a JPEG cut short comes out as the file reader gives it and the file
+// decoded is the file opened; a pipe, or another file that can be read only
+// once, is read to its end for the in-memory decoder.
 #include "platform.h"
 #include "read_to_end.h"
 
@@ -10,6 +13,9 @@
 #include <unistd.h>
 
 namespace {
+
+// The input while the library's file reader opens it by its /proc name.
+int openForReader = -1;
 
 // Reads from `file` into `buffer`, again when a signal interrupts the
 // call.
@@ -22,12 +28,8 @@ long long readSome(int file, unsigned char* buffer, std::size_t capacity)
     return got;
 }
 
-bool readOpenFile(int file, std::vector<unsigned char>& bytes)
+bool readOpenFile(int file, const struct stat& info, std::vector<unsigned char>& bytes)
 {
-    struct stat info {};
-    if (::fstat(file, &info) != 0) {
-        return false;
-    }
     const bool regular = S_ISREG(info.st_mode);
     const auto readFromFile = [file](unsigned char* buffer, std::size_t capacity) {
         return readSome(file, buffer, capacity);
@@ -35,21 +37,66 @@ bool readOpenFile(int file, std::vector<unsigned char>& bytes)
     return readToEnd(readFromFile, bytes, regular ? static_cast<std::size_t>(info.st_size) : 0);
 }
 
+// The name by which opening again gives the file open as `file` (whose
+// status is `info`): its /proc/self/fd entry. Empty when that does not name
+// the file (no /proc mounted, say).
+std::string nameOfOpenFile(int file, const struct stat& info)
+{
+    const std::string name = "/proc/self/fd/" + std::to_string(file);
+    struct stat named {};
+    if (::stat(name.c_str(), &named) != 0 || named.st_dev != info.st_dev || named.st_ino != info.st_ino) {
+        return std::string();
+    }
+    return name;
+}
+
+void closeKeepingErrno(int file)
+{
+    const int error = errno;
+    ::close(file);
+    errno = error;
+}
+
 } // namespace
 
-bool readInputFile(const std::string& path, std::vector<unsigned char>& bytes)
+bool openInputFile(const std::string& path, std::string& readerPath, std::vector<unsigned char>& bytes)
 {
+    closeInputFile();
+    readerPath.clear();
     bytes.clear();
     const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (file < 0) {
         return false;
     }
-    const bool read = readOpenFile(file, bytes);
-    const int readError = errno;
-    ::close(file);
-    errno = readError;
+    struct stat info {};
+    if (::fstat(file, &info) != 0) {
+        closeKeepingErrno(file);
+        return false;
+    }
+    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) {
+        ::close(file);
+        errno = ENODEV;
+        return false;
+    }
+    if (S_ISREG(info.st_mode)) {
+        readerPath = nameOfOpenFile(file, info);
+        if (!readerPath.empty()) {
+            openForReader = file;
+            return true;
+        }
+    }
+    const bool read = readOpenFile(file, info, bytes);
+    closeKeepingErrno(file);
     if (!read) {
         bytes = std::vector<unsigned char>();
     }
     return read;
+}
+
+void closeInputFile()
+{
+    if (openForReader >= 0) {
+        ::close(openForReader);
+        openForReader = -1;
+    }
 }
