@@ -46,9 +46,12 @@ check "README.txt with CR LF line ends" bash -c "! grep -q \$'[^\\r]\$' '$unpack
 check "licence texts of the program and every library" bash -c "cd '$unpacked/licenses' && ls ../LICENSE.txt \
     ../NOTICE.txt opencv libpng1.6 libjpeg-turbo libwebp tiff libz-mingw-w64-dev mingw-w64-x86-64-dev gcc-mingw-w64-base >/dev/null"
 
-# Runs a command as Wine's user in the test's prefix, with a Chinese locale.
+# Runs a command as Wine's user in the test's prefix, with a Chinese locale;
+# with `headless` set, without a display.
 wine_env() {
-    "${as_nobody[@]}" env -i PATH=/usr/bin:/bin HOME="$scratch/home" LC_ALL=zh_CN.UTF-8 TERM=xterm DISPLAY="$DISPLAY" \
+    local display=(DISPLAY="$DISPLAY")
+    [[ -z ${headless:-} ]] || display=()
+    "${as_nobody[@]}" env -i PATH=/usr/bin:/bin HOME="$scratch/home" LC_ALL=zh_CN.UTF-8 TERM=xterm "${display[@]}" \
         XAUTHORITY="$scratch/home/Xauthority" WINEPREFIX="$scratch/home/prefix" WINEDEBUG=-all \
         WINEDLLOVERRIDES='mscoree,mshtml=' "$@"
 }
@@ -140,8 +143,13 @@ readonly exif='\xff\xe1\x00\x22Exif\x00\x00MM\x00\x2a\x00\x00\x00\x08\x00\x01\x0
     convert base.png -quality 90 page.webp && convert base.png plain.jpg &&
     { head -c 2 plain.jpg && printf "$exif" && tail -c +3 plain.jpg; } >rotated.jpg &&
     cp base.png 'ภาพถ่าย.png') || exit 1  # a name outside code page 936
-same_as_linux() { # name
-    mkdir "$scratch/linux-$1" && (cd "$scratch/linux-$1" && env -u DISPLAY timeout -k 5 "$run_seconds" "$linux_binary" "../inputs/$1") >/dev/null 2>&1
+# Runs the Linux build on inputs/$1 (or the input $2) in linux-$1, its status
+# in linux_status, and compares its result with run/$1's; neither wrote one
+# is the same.
+same_as_linux() { # name [input]
+    mkdir "$scratch/linux-$1" && (cd "$scratch/linux-$1" && env -u DISPLAY timeout -k 5 "$run_seconds" "$linux_binary" "${2:-../inputs/$1}") >/dev/null 2>&1
+    linux_status=$?
+    [[ -e $dir/lumaLeveller.png || -e $scratch/linux-$1/lumaLeveller.png ]] || return 0
     local differing
     differing=$(compare -metric AE "$dir/lumaLeveller.png" "$scratch/linux-$1/lumaLeveller.png" null: 2>&1) &&
         equal "$differing" 0
@@ -154,6 +162,27 @@ for name in page.jpg grey.png deep.png alpha.png rotated.jpg page.tif page.webp 
     check "$name: same pixels as the Linux build's" same_as_linux "$name"
 done
 check "rotated.jpg: turned by its EXIF orientation" equal "$(identify -format %wx%h "$scratch/run/rotated.jpg/lumaLeveller.png")" 120x160
+
+echo "== cut-short JPEGs and a long path, without a display, against the Linux build's"
+# A photograph-like JPEG, baseline and progressive, cut inside its header and
+# through its scan data: the file reader gives what arrived. An absolute path
+# of over 300 characters. Without a display the run ends with status 3 once
+# the result is written.
+long=inputs/$(printf 'd%.0s' {1..140})/$(printf 'e%.0s' {1..140})
+(cd "$scratch/inputs" && convert base.png -resize 320x240 -attenuate 0.5 +noise Gaussian -blur 0x1 photo.png &&
+    convert photo.png baseline.jpg && convert photo.png -interlace JPEG progressive.jpg &&
+    for kind in baseline progressive; do
+        size=$(stat -c %s $kind.jpg)
+        for cut in 200 $((size / 4)) $((size / 2)) $((size * 9 / 10)); do head -c $cut $kind.jpg >cut-$kind-$cut.jpg; done
+    done && mkdir -p "$scratch/$long" && cp base.png "$scratch/$long/page.png") || exit 1
+windows_path() { local path=${1//\//\\}; printf 'Z:%s' "$path"; }
+for input in "$scratch"/inputs/cut-*.jpg "$scratch/$long/page.png"; do
+    name=${input##*/inputs/} name=${name:0:40} name=${name//\//}
+    headless=1 run_exe "$name" "$(windows_path "$input")"
+    check "$name: the same pixels as the Linux build's, or no result from either" same_as_linux "$name" "$input"
+    check "$name: status $status, as the Linux build's" equal "$status" "$linux_status"
+done
+check "a path of $(windows_path "$scratch/$long/page.png" | wc -c) characters: read (status $status)" equal "$status" 3
 
 echo "== write failure"
 mkdir -p "$scratch/run/unwritable" && printf 'earlier' >"$scratch/run/unwritable/lumaLeveller.png"

@@ -1,11 +1,16 @@
-// Windows: the input file is opened by its UTF-16 name through the wide file
-// API, so that any name the file system holds can be read, whatever the
-// ANSI code page, and read with one open to its end.
+// Windows: the input file is opened once by its UTF-16 name through the wide
+// file API, so that any name the file system holds can be opened, whatever
+// the ANSI code page, and a path of MAX_PATH characters or more too (in the
+// \\?\ form). The library's file reader opens files by ANSI names of fewer
+// than MAX_PATH characters: a file on disk that has such a name is decoded
+// by it, so that a JPEG cut short comes out as the file reader gives it;
+// anything else is read to its end for the in-memory decoder.
 #include "platform.h"
 #include "read_to_end.h"
 #include "text_encoding.h"
 
 #include <cerrno>
+#include <cwchar>
 
 namespace {
 
@@ -44,34 +49,151 @@ long long readSome(HANDLE file, unsigned char* buffer, std::size_t capacity)
     return -1;
 }
 
-bool readOpenFile(HANDLE file, std::vector<unsigned char>& bytes)
+bool readOpenFile(HANDLE file, long long size, std::vector<unsigned char>& bytes)
 {
-    LARGE_INTEGER size{};
-    const bool onDisk = GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size);
     const auto readFromFile = [file](unsigned char* buffer, std::size_t capacity) {
         return readSome(file, buffer, capacity);
     };
-    return readToEnd(readFromFile, bytes, onDisk ? static_cast<std::size_t>(size.QuadPart) : 0);
+    return readToEnd(readFromFile, bytes, static_cast<std::size_t>(size));
+}
+
+bool startsWith(const std::wstring& text, const wchar_t* prefix)
+{
+    return text.compare(0, std::wcslen(prefix), prefix) == 0;
+}
+
+// The full path of `path` as the system resolves it; empty when it cannot.
+std::wstring fullPath(const std::wstring& path)
+{
+    const DWORD capacity = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (capacity == 0) {
+        return std::wstring();
+    }
+    std::wstring full(capacity, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), capacity, &full[0], nullptr);
+    if (length == 0 || length >= capacity) {
+        return std::wstring();
+    }
+    full.resize(length);
+    return full;
+}
+
+// The full path `full` as the wide file API takes it on every Windows: as
+// it is when shorter than MAX_PATH, else in the \\?\ form, which takes up to
+// 32767 characters without the system's long path setting.
+std::wstring openableForm(const std::wstring& full)
+{
+    if (full.size() < MAX_PATH || startsWith(full, L"\\\\?\\") || startsWith(full, L"\\\\.\\")) {
+        return full;
+    }
+    if (startsWith(full, L"\\\\")) {
+        return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share\...
+    }
+    return L"\\\\?\\" + full;
+}
+
+// `name` without the \\?\ form.
+std::wstring plainForm(const std::wstring& name)
+{
+    if (startsWith(name, L"\\\\?\\UNC\\")) {
+        return L"\\\\" + name.substr(8);
+    }
+    if (startsWith(name, L"\\\\?\\")) {
+        return name.substr(4);
+    }
+    return name;
+}
+
+// The short (8.3) name of the file `name`; `name` itself when it has none
+// (on volumes that make no short names), empty when it cannot be had.
+std::wstring shortName(const std::wstring& name)
+{
+    const DWORD capacity = GetShortPathNameW(name.c_str(), nullptr, 0);
+    if (capacity == 0) {
+        return std::wstring();
+    }
+    std::wstring shortened(capacity, L'\0');
+    const DWORD length = GetShortPathNameW(name.c_str(), &shortened[0], capacity);
+    if (length == 0 || length >= capacity) {
+        return std::wstring();
+    }
+    shortened.resize(length);
+    return shortened;
+}
+
+bool isAscii(const std::wstring& name)
+{
+    for (const wchar_t character : name) {
+        if (character > 0x7f) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A name of the file at `path` (full path `full`, open as `opened`) that
+// the library's file reader opens: `path` itself when its full path is
+// shorter than MAX_PATH, else the file's short name, when the ANSI code page
+// holds it exactly, in that code page. ASCII names come first: the OpenEXR
+// reader takes its names as UTF-8, the others as ANSI. Empty when there is
+// none.
+std::string readerName(const std::wstring& path, const std::wstring& full, const std::wstring& opened)
+{
+    const std::wstring given = full.size() < MAX_PATH ? path : std::wstring();
+    const std::wstring shortened = plainForm(shortName(opened));
+    const std::wstring candidates[] = {given, shortened};
+    std::string ansi;
+    for (const bool asciiOnly : {true, false}) {
+        for (const std::wstring& name : candidates) {
+            if (name.size() < MAX_PATH && (!asciiOnly || isAscii(name)) &&
+                toCodePageExactly(name, CP_ACP, ansi)) {
+                return ansi;
+            }
+        }
+    }
+    return std::string();
 }
 
 } // namespace
 
-bool readInputFile(const std::string& path, std::vector<unsigned char>& bytes)
+bool openInputFile(const std::string& path, std::string& readerPath, std::vector<unsigned char>& bytes)
 {
+    readerPath.clear();
     bytes.clear();
+    const std::wstring wide = toWide(path);
+    const std::wstring full = fullPath(wide);
+    const std::wstring opened = full.empty() ? wide : openableForm(full);
     // Others may go on reading, writing or deleting the file meanwhile, as
     // they may on Linux.
-    const HANDLE file = CreateFileW(toWide(path).c_str(), GENERIC_READ,
+    const HANDLE file = CreateFileW(opened.c_str(), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         errno = errnoFor(GetLastError());
         return false;
     }
-    const bool read = readOpenFile(file, bytes);
+    // A console, NUL or a serial port, or a disk or volume opened whole (a
+    // disk "file" without a file size), is a device: not read.
+    const DWORD type = GetFileType(file);
+    LARGE_INTEGER size{};
+    const bool onDisk = type == FILE_TYPE_DISK && GetFileSizeEx(file, &size);
+    if (type == FILE_TYPE_CHAR || (type == FILE_TYPE_DISK && !onDisk)) {
+        CloseHandle(file);
+        errno = ENODEV;
+        return false;
+    }
+    if (onDisk) {
+        readerPath = readerName(wide, full, opened);
+    }
+    const bool read = !readerPath.empty() || readOpenFile(file, onDisk ? size.QuadPart : 0, bytes);
     CloseHandle(file);
     if (!read) {
         bytes = std::vector<unsigned char>();
     }
     return read;
+}
+
+void closeInputFile()
+{
+    // The file reader opens the file by its name: nothing is held open.
 }

@@ -1,18 +1,18 @@
 #include "text_encoding.h"
 
-std::wstring toWide(const std::string& text)
+namespace {
+
+std::wstring fromCodePage(const std::string& text, UINT codePage, DWORD flags)
 {
-    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
-                                           static_cast<int>(text.size()), nullptr, 0);
+    const int length =
+        MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), nullptr, 0);
     if (length <= 0) {
         return std::wstring();
     }
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), &wide[0], length);
     return wide;
 }
-
-namespace {
 
 std::string fromWide(const std::wstring& wide, UINT codePage)
 {
@@ -29,6 +29,11 @@ std::string fromWide(const std::wstring& wide, UINT codePage)
 
 } // namespace
 
+std::wstring toWide(const std::string& text)
+{
+    return fromCodePage(text, CP_UTF8, MB_ERR_INVALID_CHARS);
+}
+
 std::string toUtf8(const std::wstring& wide)
 {
     return fromWide(wide, CP_UTF8);
@@ -37,4 +42,10 @@ std::string toUtf8(const std::wstring& wide)
 std::string toCodePage(const std::wstring& wide, UINT codePage)
 {
     return fromWide(wide, codePage);
+}
+
+bool toCodePageExactly(const std::wstring& wide, UINT codePage, std::string& bytes)
+{
+    bytes = fromWide(wide, codePage);
+    return !bytes.empty() && fromCodePage(bytes, codePage, 0) == wide;
 }

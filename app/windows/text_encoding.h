@@ -14,3 +14,8 @@ std::string toUtf8(const std::wstring& wide);
 // `wide` in the code page `codePage`; characters it lacks become its
 // default character.
 std::string toCodePage(const std::wstring& wide, UINT codePage);
+
+// Whether the code page `codePage` holds every character of `wide`: its
+// bytes there, put in `bytes`, convert back to `wide` unchanged (no default
+// character, no look-alike). An empty `wide` is not held.
+bool toCodePageExactly(const std::wstring& wide, UINT codePage, std::string& bytes);
