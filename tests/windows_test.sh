@@ -173,7 +173,9 @@ long=inputs/$(printf 'd%.0s' {1..140})/$(printf 'e%.0s' {1..140})
     convert photo.png baseline.jpg && convert photo.png -interlace JPEG progressive.jpg &&
     for kind in baseline progressive; do
         size=$(stat -c %s $kind.jpg)
-        for cut in 200 $((size / 4)) $((size / 2)) $((size * 9 / 10)); do head -c $cut $kind.jpg >cut-$kind-$cut.jpg; done
+        for cut in 200 $((size / 4)) $((size / 2)) $((size * 9 / 10)); do
+            head -c $cut $kind.jpg >cut-$kind-$cut.jpg
+        done
     done && mkdir -p "$scratch/$long" && cp base.png "$scratch/$long/page.png") || exit 1
 windows_path() { local path=${1//\//\\}; printf 'Z:%s' "$path"; }
 for input in "$scratch"/inputs/cut-*.jpg "$scratch/$long/page.png"; do
