@@ -6,6 +6,8 @@
 #   xvfb-run -a bash windows_test.sh ZIP LUMALEVELLER SAMPLE [SCREENSHOT]
 #
 # LUMALEVELLER is the Linux build, whose results the pixels are compared to.
+# With FORMAT_SAMPLES naming the format_samples program, JPEG 2000 and
+# OpenEXR files are read too.
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/display_windows.sh"
@@ -44,14 +46,11 @@ check "a stripped x86-64 console program" bash -c "file -b '$exe' | grep -q '^PE
 check "imports Windows' own DLLs only: $dlls" only_system_dlls
 check "README.txt with CR LF line ends" bash -c "! grep -q \$'[^\\r]\$' '$unpacked/README.txt'"
 check "licence texts of the program and every library" bash -c "cd '$unpacked/licenses' && ls ../LICENSE.txt \
-    ../NOTICE.txt opencv libpng1.6 libjpeg-turbo libwebp tiff libz-mingw-w64-dev mingw-w64-x86-64-dev gcc-mingw-w64-base >/dev/null"
+    ../NOTICE.txt opencv libpng1.6 libjpeg-turbo libwebp tiff openjpeg2 imath openexr libisal libz-mingw-w64-dev mingw-w64-x86-64-dev gcc-mingw-w64-base >/dev/null"
 
-# Runs a command as Wine's user in the test's prefix, with a Chinese locale;
-# with `headless` set, without a display.
+# Runs a command as Wine's user in the test's prefix, with a Chinese locale.
 wine_env() {
-    local display=(DISPLAY="$DISPLAY")
-    [[ -z ${headless:-} ]] || display=()
-    "${as_nobody[@]}" env -i PATH=/usr/bin:/bin HOME="$scratch/home" LC_ALL=zh_CN.UTF-8 TERM=xterm "${display[@]}" \
+    "${as_nobody[@]}" env -i PATH=/usr/bin:/bin HOME="$scratch/home" LC_ALL=zh_CN.UTF-8 TERM=xterm DISPLAY="$DISPLAY" \
         XAUTHORITY="$scratch/home/Xauthority" WINEPREFIX="$scratch/home/prefix" WINEDEBUG=-all \
         WINEDLLOVERRIDES='mscoree,mshtml=' "$@"
 }
@@ -180,11 +179,23 @@ long=inputs/$(printf 'd%.0s' {1..140})/$(printf 'e%.0s' {1..140})
 windows_path() { local path=${1//\//\\}; printf 'Z:%s' "$path"; }
 for input in "$scratch"/inputs/cut-*.jpg "$scratch/$long/page.png"; do
     name=${input##*/inputs/} name=${name:0:40} name=${name//\//}
-    headless=1 run_exe "$name" "$(windows_path "$input")"
+    DISPLAY= run_exe "$name" "$(windows_path "$input")"
     check "$name: the same pixels as the Linux build's, or no result from either" same_as_linux "$name" "$input"
     check "$name: status $status, as the Linux build's" equal "$status" "$linux_status"
 done
 check "a path of $(windows_path "$scratch/$long/page.png" | wc -c) characters: read (status $status)" equal "$status" 3
+
+if [[ -n ${FORMAT_SAMPLES:-} ]]; then
+    echo "== JPEG 2000 and OpenEXR against the Linux build's"
+    # Without a display the run ends with status 3 once the result is written.
+    "$FORMAT_SAMPLES" "$scratch/inputs"
+    for name in colour8.jp2 grey8.jp2 colour16.jp2 grey16.jp2 half.exr float.exr grey-half.exr; do
+        DISPLAY= run_exe "$name" "../../inputs/$name"
+        check "$name: status 3 ($status), lumaLeveller.png alone" \
+            bash -c "[[ $status == 3 && \$(ls -A '$dir') == lumaLeveller.png ]]"
+        check "$name: same pixels as the Linux build's" same_as_linux "$name"
+    done
+fi
 
 echo "== write failure"
 mkdir -p "$scratch/run/unwritable" && printf 'earlier' >"$scratch/run/unwritable/lumaLeveller.png"
