@@ -40,7 +40,7 @@ constexpr std::size_t kMaxInputBytes = INT_MAX;
 //     file opened here, so that the file looked at is the file decoded; it
 //     names the file until closeInputFile. On Windows it is the name as
 //     given, else the file's short name, when the ANSI code page holds it
-//     exactly and it is shorter than MAX_PATH;
+//     exactly, it is shorter than MAX_PATH and it opens the file opened;
 //   - anything else (a pipe; on Windows a file with no such name; on Linux
 //     a system without /proc): `readerPath` stays empty and `bytes` holds
 //     the input read to its end, however it arrives, and the file is closed

@@ -164,9 +164,10 @@ check "rotated.jpg: turned by its EXIF orientation" equal "$(identify -format %w
 
 echo "== cut-short JPEGs and a long path, without a display, against the Linux build's"
 # A photograph-like JPEG, baseline and progressive, cut inside its header and
-# through its scan data: the file reader gives what arrived. An absolute path
-# of over 300 characters. Without a display the run ends with status 3 once
-# the result is written.
+# through its scan data: the file reader gives what arrived. Halves of them
+# behind a name outside code page 936 and an absolute path of over 300
+# characters, which the file reader takes by their short names. Without a
+# display the run ends with status 3 once the result is written.
 long=inputs/$(printf 'd%.0s' {1..140})/$(printf 'e%.0s' {1..140})
 (cd "$scratch/inputs" && convert base.png -resize 320x240 -attenuate 0.5 +noise Gaussian -blur 0x1 photo.png &&
     convert photo.png baseline.jpg && convert photo.png -interlace JPEG progressive.jpg &&
@@ -175,15 +176,16 @@ long=inputs/$(printf 'd%.0s' {1..140})/$(printf 'e%.0s' {1..140})
         for cut in 200 $((size / 4)) $((size / 2)) $((size * 9 / 10)); do
             head -c $cut $kind.jpg >cut-$kind-$cut.jpg
         done
-    done && mkdir -p "$scratch/$long" && cp base.png "$scratch/$long/page.png") || exit 1
+    done && head -c $((size / 2)) progressive.jpg >'cut-ภาพถ่าย.jpg' &&
+    mkdir -p "$scratch/$long" && head -c $(($(stat -c %s baseline.jpg) / 2)) baseline.jpg >"$scratch/$long/page.jpg") || exit 1
 windows_path() { local path=${1//\//\\}; printf 'Z:%s' "$path"; }
-for input in "$scratch"/inputs/cut-*.jpg "$scratch/$long/page.png"; do
+for input in "$scratch"/inputs/cut-*.jpg "$scratch/$long/page.jpg"; do
     name=${input##*/inputs/} name=${name:0:40} name=${name//\//}
     DISPLAY= run_exe "$name" "$(windows_path "$input")"
     check "$name: the same pixels as the Linux build's, or no result from either" same_as_linux "$name" "$input"
     check "$name: status $status, as the Linux build's" equal "$status" "$linux_status"
 done
-check "a path of $(windows_path "$scratch/$long/page.png" | wc -c) characters: read (status $status)" equal "$status" 3
+check "a path of $(windows_path "$scratch/$long/page.jpg" | wc -c) characters: read (status $status)" equal "$status" 3
 
 if [[ -n ${FORMAT_SAMPLES:-} ]]; then
     echo "== JPEG 2000 and OpenEXR against the Linux build's"

@@ -121,6 +121,24 @@ std::wstring shortName(const std::wstring& name)
     return shortened;
 }
 
+// Whether the ANSI name `name`, opened as the C runtime opens it, is the
+// file open as `file` (the same volume and file index): a short name could
+// be taken for another file's.
+bool namesOpenFile(const std::string& name, HANDLE file)
+{
+    const HANDLE named = CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (named == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION opened{}, found{};
+    const bool same = GetFileInformationByHandle(file, &opened) && GetFileInformationByHandle(named, &found) &&
+                      opened.dwVolumeSerialNumber == found.dwVolumeSerialNumber &&
+                      opened.nFileIndexHigh == found.nFileIndexHigh && opened.nFileIndexLow == found.nFileIndexLow;
+    CloseHandle(named);
+    return same;
+}
+
 bool isAscii(const std::wstring& name)
 {
     for (const wchar_t character : name) {
@@ -131,13 +149,13 @@ bool isAscii(const std::wstring& name)
     return true;
 }
 
-// A name of the file at `path` (full path `full`, open as `opened`) that
-// the library's file reader opens: `path` itself when its full path is
-// shorter than MAX_PATH, else the file's short name, when the ANSI code page
-// holds it exactly, in that code page. ASCII names come first: the OpenEXR
-// reader takes its names as UTF-8, the others as ANSI. Empty when there is
-// none.
-std::string readerName(const std::wstring& path, const std::wstring& full, const std::wstring& opened)
+// A name by which the library's file reader opens the file at `path` (full
+// path `full`, open by the name `opened` as `file`): `path` itself when its
+// full path is shorter than MAX_PATH, else the file's short name, when the
+// ANSI code page holds it exactly and it opens that same file, in that code
+// page. ASCII names come first: the OpenEXR reader takes its names as UTF-8,
+// the others as ANSI. Empty when there is none.
+std::string readerName(const std::wstring& path, const std::wstring& full, const std::wstring& opened, HANDLE file)
 {
     const std::wstring given = full.size() < MAX_PATH ? path : std::wstring();
     const std::wstring shortened = plainForm(shortName(opened));
@@ -146,7 +164,7 @@ std::string readerName(const std::wstring& path, const std::wstring& full, const
     for (const bool asciiOnly : {true, false}) {
         for (const std::wstring& name : candidates) {
             if (name.size() < MAX_PATH && (!asciiOnly || isAscii(name)) &&
-                toCodePageExactly(name, CP_ACP, ansi)) {
+                toCodePageExactly(name, CP_ACP, ansi) && namesOpenFile(ansi, file)) {
                 return ansi;
             }
         }
@@ -183,7 +201,7 @@ bool openInputFile(const std::string& path, std::string& readerPath, std::vector
         return false;
     }
     if (onDisk) {
-        readerPath = readerName(wide, full, opened);
+        readerPath = readerName(wide, full, opened, file);
     }
     const bool read = !readerPath.empty() || readOpenFile(file, onDisk ? size.QuadPart : 0, bytes);
     CloseHandle(file);
