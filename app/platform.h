@@ -56,11 +56,16 @@ void showNotice(const char* caption, const char* text);
 // stack overflowing on a deeply nested one) end the process cleanly: print
 // `text`, exit with `exitStatus`, instead of dying by the signal with a core
 // dump. In force until endExitOnCrash; only around the decoding, so that a
-// crash of the project's own code stays a crash. On Linux the temporary
-// files that the library decodes some formats from go to a private folder
-// meanwhile, which a crash, endExitOnCrash and an interruption by SIGINT,
-// SIGTERM, SIGHUP or SIGQUIT (which still ends the run) remove with their
-// contents.
+// crash of the project's own code stays a crash. The temporary files that
+// the library decodes some formats from go to a private folder meanwhile
+// (inside /tmp on Linux, the user's temporary folder on Windows), which a
+// crash, endExitOnCrash and an interruption remove with their contents.
+// On Linux the interruptions are SIGINT, SIGTERM, SIGHUP and SIGQUIT, and
+// the run still ends by the signal. On Windows they are Ctrl+C, Ctrl+Break
+// and a closed console, and the run ends with STATUS_CONTROL_C_EXIT, as
+// the system's own handler ends it, once the decoding is over; a decoding
+// that takes more than a few seconds more is cut short, and a file the
+// decoder still holds open then stays.
 void exitOnCrash(const char* text, int exitStatus);
 void endExitOnCrash();
 
@@ -83,9 +88,15 @@ using ByteSink = std::function<bool(const unsigned char* bytes, std::size_t size
 // holds what it gave.
 // On Linux a run interrupted during the call by SIGINT, SIGTERM, SIGHUP or
 // SIGQUIT (unless ignored) removes the temporary file and then still ends by
-// that signal, whichever of the process's threads the signal reaches. A kill
-// that cannot be caught (SIGKILL, a power cut) and, on Windows, any
-// interruption can leave the temporary file behind: it is hidden
+// that signal, whichever of the process's threads the signal reaches. On
+// Windows Ctrl+C (unless ignored), Ctrl+Break or a closed console removes
+// it and ends the run with STATUS_CONTROL_C_EXIT, as the system's own
+// handler does; a rename under way is finished first. On Windows a
+// replacement that another process blocks (it holds `name` open without
+// sharing deletion: a virus scanner, an image viewer) is tried again with
+// growing pauses for about two seconds; a read-only `name` is never
+// replaced. A kill that cannot be caught (SIGKILL, TerminateProcess, a
+// power cut) can leave the temporary file behind: it is hidden
 // (".lumaLeveller.png.<process id>-<n>.tmp"), never taken for the result,
 // and `name` is then still whole, old or new.
 bool replaceFile(const char* name, const std::function<bool(const ByteSink& sink)>& produce);
