@@ -46,9 +46,11 @@ check "README.txt with CR LF line ends" bash -c "! grep -q \$'[^\\r]\$' '$unpack
 check "licence texts of the program and every library" bash -c "cd '$unpacked/licenses' && ls ../LICENSE.txt \
     ../NOTICE.txt opencv libpng1.6 libjpeg-turbo libwebp tiff libz-mingw-w64-dev mingw-w64-x86-64-dev gcc-mingw-w64-base >/dev/null"
 
-# Runs a command as Wine's user in the test's prefix, with a Chinese locale.
+# Runs a command as Wine's user in the test's prefix, with a Chinese locale;
+# on the test's display unless wine_display says otherwise (empty: none, so
+# that a run ends with status 3 once it has written its result).
 wine_env() {
-    "${as_nobody[@]}" env -i PATH=/usr/bin:/bin HOME="$scratch/home" LC_ALL=zh_CN.UTF-8 TERM=xterm DISPLAY="$DISPLAY" \
+    "${as_nobody[@]}" env -i PATH=/usr/bin:/bin HOME="$scratch/home" LC_ALL=zh_CN.UTF-8 TERM=xterm DISPLAY="${wine_display-$DISPLAY}" \
         XAUTHORITY="$scratch/home/Xauthority" WINEPREFIX="$scratch/home/prefix" WINEDEBUG=-all \
         WINEDLLOVERRIDES='mscoree,mshtml=' "$@"
 }
@@ -163,5 +165,118 @@ check "read-only folder: status 2 ($status), the earlier file kept alone" \
     bash -c "[[ $status == 2 && \$(ls -A '$dir') == lumaLeveller.png && \$(cat '$dir/lumaLeveller.png') == earlier ]]"
 check "read-only folder: the write error" output_is "$dir" 'Error: Could not write the result to lumaLeveller.png.'
 chmod u+w "$dir"
+
+
+echo "== resources"
+hex() { od -An -tx1 | tr -d ' \n'; }
+le16() { printf '%02x%02x' $(($1 & 255)) $(($1 >> 8)); }
+wrestool -x --raw --type=24 "$exe" >"$scratch/manifest.xml"
+manifest_as_wanted() {
+    contains_all "$scratch/manifest.xml" '>PerMonitorV2, PerMonitor</dpiAwareness>' '>true/pm</dpiAware>' \
+        'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' '>true</longPathAware>' 'level="asInvoker"' &&
+        ! grep -q activeCodePage "$scratch/manifest.xml"
+}
+check "one manifest" equal "$(wrestool -l --type=24 "$exe" | wc -l)" 1
+check "manifest: per-monitor DPI aware v2 and pm, Common Controls 6, long paths, asInvoker" manifest_as_wanted
+# The fixed version (Explorer's file version) after its signature and
+# structure version, as file and product version; the strings; the
+# copyright line of NOTICE, in UTF-16.
+version=$(basename "$zip" -win64.zip) && version=${version#lumaLeveller-}
+IFS=. read -r major minor patch <<<"$version"
+fixed=$(le16 "$minor")$(le16 "$major")$(le16 0)$(le16 "$patch")
+copyright=$(grep -m1 '^Copyright' "$unpacked/NOTICE.txt" | tr -d '\r')
+version_info=$(wrestool -x --raw --type=16 "$exe" | hex)
+check "version resource: $version as file and product version" \
+    bash -c "[[ '$version_info' == *bd04effe00000100$fixed$fixed* ]] && wrestool -x --raw --type=16 '$exe' |
+        strings -el | grep -A1 -x -e FileVersion -e ProductVersion | grep -c -x '$version' | grep -qx 2"
+check "version resource: '$copyright'" bash -c "[[ '$version_info' == *$(printf '%s\0' "$copyright" | iconv -f UTF-8 -t UTF-16LE | hex)* ]]"
+wrestool -x --type=14 "$exe" >"$scratch/icon.ico"
+check "icon of 16, 24, 32, 48, 64 and 256 px" \
+    equal "$(icotool -l "$scratch/icon.ico" | sed -n 's/.*--width=\([0-9]*\).*/\1/p' | xargs)" '16 24 32 48 64 256'
+
+# The earlier result of the runs below: not the new result, so that a
+# replacement shows.
+earlier_in() { mkdir -p "$scratch/run/$1" && cp "$scratch/inputs/base.png" "$scratch/run/$1/lumaLeveller.png" && own "$scratch/run/$1"; }
+only_file_is() { [[ $(ls -A "$dir") == lumaLeveller.png ]] && cmp -s "$dir/lumaLeveller.png" "$1"; }
+kept_earlier() { [[ $status == 2 ]] && only_file_is "$scratch/inputs/base.png"; }
+same_pixels() { equal "$(compare -metric AE "$1" "$2" null: 2>&1)" 0; }
+
+echo "== a result file held by another program"
+holder=$scratch/windows_holder.exe
+x86_64-w64-mingw32-gcc-posix -O2 -Wall -o "$holder" "$(dirname "${BASH_SOURCE[0]}")/windows_holder.c" || exit 1
+start_holder() { # name millis: holds run/name/lumaLeveller.png
+    (cd "$scratch/run/$1" && wine "$holder" lumaLeveller.png "$2" >"$scratch/run/$1.holder" 2>/dev/null) &
+    holder_pid=$!
+    local end=$((SECONDS + show_seconds))
+    until grep -q held "$scratch/run/$1.holder" 2>/dev/null; do ((SECONDS < end)) || return 1; sleep 0.1; done
+}
+for hold in 1000 10000; do
+    earlier_in "held-$hold" && start_holder "held-$hold" "$hold" || exit 1
+    wine_display= run_exe "held-$hold" ../../inputs/grey.png
+    wait "$holder_pid"
+    if ((hold == 1000)); then
+        check "held 1 s: the run waits, status 3 ($status), the new result alone" \
+            bash -c "[[ $status == 3 && \$(ls -A '$dir') == lumaLeveller.png ]]"
+        check "held 1 s: the new result's pixels" same_pixels "$dir/lumaLeveller.png" "$scratch/linux-grey.png/lumaLeveller.png"
+    else
+        check "held 10 s: status 2 ($status) after the bounded wait, the earlier file alone and whole" kept_earlier
+        check "held 10 s: the write error" output_is "$dir" 'Error: Could not write the result to lumaLeveller.png.'
+    fi
+done
+# Wine replaces a read-only file; the program checks the attribute, as
+# Windows would refuse it.
+earlier_in readonly && (cd "$dir" && wine attrib +r lumaLeveller.png) >/dev/null 2>&1
+wine_display= run_exe readonly ../../inputs/grey.png
+check "read-only lumaLeveller.png: status 2 ($status), kept alone and whole" kept_earlier
+
+echo "== interruptions"
+# Wine 8 does not deliver GenerateConsoleCtrlEvent's CTRL_BREAK_EVENT to
+# another process group (the call fails with ERROR_INVALID_HANDLE), but it
+# turns SIGINT into CTRL_C_EVENT, run through the program's console control
+# handlers on a thread of their own as Windows runs them; the handlers take
+# every event alike. A run so ended has STATUS_CONTROL_C_EXIT, 58 in its
+# low byte.
+(cd "$scratch/inputs" && convert -size 1200x800 xc: +noise Random -resize 6000x4000! -quality 95 big.jpg &&
+    convert big.jpg big.ras) || exit 1
+# The Linux process of the running lumaLeveller.exe, among those of $1.
+exe_process() {
+    local child
+    for child in $(pgrep -P "$1"); do
+        [[ $(cat "/proc/$child/comm" 2>/dev/null) == lumaLeveller* ]] && echo "$child" && return 0
+        exe_process "$child" && return 0
+    done
+    return 1
+}
+interrupt_after() { # glob seconds: Ctrl+C that long after a file matching glob appears
+    local end=$((SECONDS + run_seconds)) process
+    until compgen -G "$1" >/dev/null; do running && ((SECONDS < end)) || return 1; sleep 0.02; done
+    sleep "$2"
+    process=$(exe_process "$pid") && kill -INT "$process"
+}
+wine_display= run_exe big ../../inputs/big.jpg
+new_result=$dir/lumaLeveller.png
+check "big.jpg: status 3 ($status) uninterrupted" equal "$status" 3
+interrupted=0
+earlier_or_new() { [[ $status == 58 || $status == 3 ]] && { only_file_is "$scratch/inputs/base.png" || only_file_is "$new_result"; }; }
+for delay in 0 0.1 0.3 0.6 1; do
+    earlier_in "interrupted-$delay"
+    wine_display= start_exe "interrupted-$delay" ../../inputs/big.jpg
+    interrupt_after "$dir/.lumaLeveller.png.*.tmp" "$delay"
+    wait_for_exit
+    [[ $status == 58 ]] && interrupted=$((interrupted + 1))
+    check "Ctrl+C ${delay} s into the write: status 58 or 3 ($status), no temporary file, the earlier or the new file whole" \
+        earlier_or_new
+done
+check "some runs ended by Ctrl+C while writing ($interrupted of 5)" test "$interrupted" -gt 0
+# Sun raster is decoded from the library's copy, which goes to a folder of
+# the run's own in the user's temporary folder.
+temporary_folder=$(echo "$scratch"/home/prefix/drive_c/users/*/AppData/Local/Temp)
+wine_display= start_exe decoding ../../inputs/big.ras
+interrupt_after "$temporary_folder/lumaLeveller.*/ocv*" 0
+wait_for_exit
+check "Ctrl+C while decoding from the copy in the run's own folder: status 58 ($status), nothing written" \
+    bash -c "[[ $status == 58 && -z \$(ls -A '$dir') ]]"
+check "no folder and no copy left in the temporary folder" \
+    bash -c "! compgen -G '$temporary_folder/lumaLeveller.*' && ! compgen -G '$temporary_folder/ocv*'"
 
 finish_checks
