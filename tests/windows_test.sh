@@ -225,7 +225,7 @@ for hold in 1000 10000; do
 done
 # Wine replaces a read-only file; the program checks the attribute, as
 # Windows would refuse it.
-earlier_in readonly && (cd "$dir" && wine attrib +r lumaLeveller.png) >/dev/null 2>&1
+earlier_in readonly && (cd "$scratch/run/readonly" && wine attrib +r lumaLeveller.png) >/dev/null 2>&1
 wine_display= run_exe readonly ../../inputs/grey.png
 check "read-only lumaLeveller.png: status 2 ($status), kept alone and whole" kept_earlier
 
