@@ -7,7 +7,9 @@
 #
 # LUMALEVELLER is the Linux build, whose results the pixels are compared to.
 # With FORMAT_SAMPLES naming the format_samples program, JPEG 2000 and
-# OpenEXR files are read too.
+# OpenEXR files are read too. It needs what scripts/windows installs:
+# icoutils (wrestool, icotool) and mingw-w64's C compiler for its holder
+# program.
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/display_windows.sh"
