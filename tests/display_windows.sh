@@ -43,3 +43,29 @@ wait_for_exit() {
         pid=
     fi
 }
+
+# A photograph-like image of $1 x $2 pixels in the file $3: a gradient with
+# a dark box and a red disc.
+photo_like() { # width height file
+    convert -size "$1x$2" gradient:'#e8dcc0-#584838' \
+        -fill '#203050' -draw "rectangle $(($1 / 10)),$(($2 / 5)) $(($1 / 2)),$(($2 / 2))" \
+        -fill '#a03020' -draw "circle $(($1 * 3 / 4)),$(($2 / 2)) $(($1 * 7 / 8)),$(($2 / 2))" "$3"
+}
+
+# Whether an image of $1 x $2 pixels is shown as it should be on a screen
+# of `screen_width` x `screen_height` with no window manager, in an image
+# area of $3 x $4 at $5,$6 on the screen: at the image's own size when it
+# fits the screen less the window's frame, $7 x $8 pixels; else inside the
+# screen, as large as fits (filling the room's width or height), with the
+# image's aspect within a pixel.
+shown_fitted() { # image-width image-height width height x y frame-width frame-height
+    local room_width=$((screen_width - $7)) room_height=$((screen_height - $8))
+    echo "-- $1x$2 shown at $3x$4 (at $5,$6)"
+    if (($1 <= room_width && $2 <= room_height)); then
+        (($3 == $1 && $4 == $2))
+    else
+        (($5 >= 0 && $6 >= 0 && $5 + $3 <= screen_width && $6 + $4 <= screen_height)) &&
+            (($3 == room_width || $4 == room_height)) &&
+            ((($3 * $2 - $4 * $1) ** 2 <= ($1 > $2 ? $1 : $2) ** 2))
+    fi
+}
