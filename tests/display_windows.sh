@@ -53,18 +53,19 @@ photo_like() { # width height file
 }
 
 # Whether an image of $1 x $2 pixels is shown as it should be on a screen
-# of `screen_width` x `screen_height` with no window manager, in an image
-# area of $3 x $4 at $5,$6 on the screen: at the image's own size when it
-# fits the screen less the window's frame, $7 x $8 pixels; else inside the
-# screen, as large as fits (filling the room's width or height), with the
-# image's aspect within a pixel.
-shown_fitted() { # image-width image-height width height x y frame-width frame-height
-    local room_width=$((screen_width - $7)) room_height=$((screen_height - $8))
-    echo "-- $1x$2 shown at $3x$4 (at $5,$6)"
+# of `screen_width` x `screen_height` pixels, all of it work area, in an
+# image area of $3 x $4 pixels in a window whose frame adds $5 x $6 pixels
+# and has its top-left corner at $7,$8: at the image's own size when it fits
+# the screen less the frame; else as large as fits (filling the room's
+# width or height), with the image's aspect within a pixel, the window
+# inside the screen.
+shown_fitted() { # image-width image-height width height frame-width frame-height x y
+    local room_width=$((screen_width - $5)) room_height=$((screen_height - $6))
+    echo "-- $1x$2 shown at $3x$4, the window's corner at $7,$8"
     if (($1 <= room_width && $2 <= room_height)); then
         (($3 == $1 && $4 == $2))
     else
-        (($5 >= 0 && $6 >= 0 && $5 + $3 <= screen_width && $6 + $4 <= screen_height)) &&
+        (($7 >= 0 && $8 >= 0 && $7 + $5 + $3 <= screen_width && $8 + $6 + $4 <= screen_height)) &&
             (($3 == room_width || $4 == room_height)) &&
             ((($3 * $2 - $4 * $1) ** 2 <= ($1 > $2 ? $1 : $2) ** 2))
     fi

@@ -126,7 +126,7 @@ run_lost_display_case() {
 # the screen (see shown_fitted); with no window manager it has no frame.
 window_fits() { # image-width image-height window
     local WINDOW X Y WIDTH HEIGHT SCREEN
-    eval "$(timeout 5 xdotool getwindowgeometry --shell "$3")" && shown_fitted "$1" "$2" "$WIDTH" "$HEIGHT" "$X" "$Y" 0 0
+    eval "$(timeout 5 xdotool getwindowgeometry --shell "$3")" && shown_fitted "$1" "$2" "$WIDTH" "$HEIGHT" 0 0 "$X" "$Y"
 }
 
 # The result file as a run without a display writes it (and ends with 3).
