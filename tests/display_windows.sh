@@ -52,13 +52,11 @@ photo_like() { # width height file
         -fill '#a03020' -draw "circle $(($1 * 3 / 4)),$(($2 / 2)) $(($1 * 7 / 8)),$(($2 / 2))" "$3"
 }
 
-# Whether an image of $1 x $2 pixels is shown as it should be on a screen
-# of `screen_width` x `screen_height` pixels, all of it work area, in an
-# image area of $3 x $4 pixels in a window whose frame adds $5 x $6 pixels
-# and has its top-left corner at $7,$8: at the image's own size when it fits
-# the screen less the frame; else as large as fits (filling the room's
-# width or height), with the image's aspect within a pixel, the window
-# inside the screen.
+# Whether an image of $1 x $2 pixels is shown right on a screen of
+# `screen_width` x `screen_height`, all work area, as $3 x $4 in a window
+# whose frame adds $5 x $6 and has its corner at $7,$8: at its own size when
+# it fits the screen less the frame; else inside the screen, filling the
+# room's width or height, with the image's aspect within a pixel.
 shown_fitted() { # image-width image-height width height frame-width frame-height x y
     local room_width=$((screen_width - $5)) room_height=$((screen_height - $6))
     echo "-- $1x$2 shown at $3x$4, the window's corner at $7,$8"

@@ -122,34 +122,28 @@ run_lost_display_case() {
     stop_program
 }
 
-# The window $3 shows an image of $1 x $2 pixels at its size or fitted to
-# the screen (see shown_fitted); with no window manager it has no frame.
-window_fits() { # image-width image-height window
+# The window for an image of $1 x $2 pixels at its size or fitted to the
+# screen (see shown_fitted); with no window manager it has no frame.
+window_fits() { # image-width image-height
     local WINDOW X Y WIDTH HEIGHT SCREEN
-    eval "$(timeout 5 xdotool getwindowgeometry --shell "$3")" && shown_fitted "$1" "$2" "$WIDTH" "$HEIGHT" 0 0 "$X" "$Y"
+    eval "$(timeout 5 xdotool getwindowgeometry --shell "$(find_window "$window_name")")" &&
+        shown_fitted "$1" "$2" "$WIDTH" "$HEIGHT" 0 0 "$X" "$Y"
 }
 
-# The result file as a run without a display writes it (and ends with 3).
+# The result file has the pixels that a run without a display (status 3) writes.
 same_as_without_display() { # image
-    local plain=$scratch/plain differing
-    rm -rf "$plain" && mkdir "$plain"
-    (cd "$plain" && env -u DISPLAY timeout -k 5 "$run_seconds" "$binary" "$1") >/dev/null 2>&1
-    [[ $? == 3 ]] || return 1
-    differing=$(compare -metric AE "$workdir/$window_name" "$plain/$window_name" null: 2>&1) && [[ $differing == 0 ]]
+    rm -rf "$scratch/plain" && mkdir "$scratch/plain" &&
+        (cd "$scratch/plain" && env -u DISPLAY timeout -k 5 "$run_seconds" "$binary" "$1") >/dev/null 2>&1
+    (($? == 3)) && [[ $(compare -metric AE "$workdir/$window_name" "$scratch/plain/$window_name" null: 2>&1) == 0 ]]
 }
 
 run_fit_case() { # width height
-    local name="fit $1x$2" input=$scratch/$1x$2.png notice window status failed_before=$failures
+    local name="fit $1x$2" input=$scratch/$1x$2.png notice status failed_before=$failures
     echo "== $name"
-    photo_like "$1" "$2" "$input" || return 1
-    start_program "$input"
+    photo_like "$1" "$2" "$input" && start_program "$input"
     notice=$(wait_for_window "$caption")
-    window=$(find_window "$window_name")
-    check "$name: window and notice shown" test -n "$notice" -a -n "$window"
-    check "$name: the window takes the image's size, or fits the screen" window_fits "$1" "$2" "$window"
-    if [[ -n $fitted_screenshot && -n $notice ]] && (($1 > screen_width)); then
-        timeout 10 import -window root "$fitted_screenshot"
-    fi
+    check "$name: the window takes the image's size, or fits the screen" window_fits "$1" "$2"
+    [[ -n $fitted_screenshot && $1 -gt $screen_width ]] && timeout 10 import -window root "$fitted_screenshot"
     [[ -n $notice ]] && timeout 5 xdotool windowfocus --sync "$notice" key Return
     wait_for_exit
     check "$name: program ends with status 0 (got: $status)" is_zero "$status"
