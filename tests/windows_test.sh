@@ -139,7 +139,7 @@ echo "== the window's size"
 # Without a window manager, Wine's X window is the image area alone, placed
 # where it would be inside a Windows frame of 3-pixel borders and a 19-pixel
 # title bar (Wine's metrics at 96 DPI).
-readonly border=3 caption=19
+readonly border=3 title_bar=19
 # Whether the run in `dir` wrote the pixels that the Linux build, run
 # without a display, writes for inputs/$1.
 same_as_linux() { # name
@@ -151,8 +151,8 @@ same_as_linux() { # name
 window_fits() { # image-width image-height
     local WINDOW X Y WIDTH HEIGHT SCREEN
     eval "$(timeout 5 xdotool getwindowgeometry --shell "$(find_window "$window_name")")" &&
-        shown_fitted "$1" "$2" "$WIDTH" "$HEIGHT" $((2 * border)) $((caption + 2 * border)) \
-            $((X - border)) $((Y - border - caption))
+        shown_fitted "$1" "$2" "$WIDTH" "$HEIGHT" $((2 * border)) $((title_bar + 2 * border)) \
+            $((X - border)) $((Y - border - title_bar))
 }
 for size in 400x300 3000x2000 800x2400; do
     photo_like "${size%x*}" "${size#*x}" "$scratch/inputs/$size.png" || exit 1
