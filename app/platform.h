@@ -49,6 +49,25 @@ void exitOnDisplayFailure(const char* text, int exitStatus);
 // returns once the user has pressed OK or closed it.
 void showNotice(const char* caption, const char* text);
 
+// --- Screen (screen.cpp) ---
+
+// The largest image, `width` x `height` pixels, that the window
+// `windowName` (made already by cv::namedWindow) can show whole on the
+// screen it is on: the screen's work area (less task bars and docks) less
+// the window's own frame and title bar. Sizes are in the units the window
+// draws an image's pixels in: physical pixels on Windows for a process that
+// is DPI aware, the system's scaled ones for one that is not (the system
+// then stretches the whole window), the toolkit's device-independent pixels
+// on Linux. Returns false, leaving `width` and `height` as they were, when
+// the window or its screen cannot be found or no image would fit.
+bool windowImageRoom(const char* windowName, int& width, int& height);
+
+// Moves the window `windowName` by as little as keeps it inside the work
+// area of its screen once it shows an image of `width` x `height` pixels,
+// no larger than windowImageRoom gave; a window inside already stays where
+// it is. Does nothing when the window or its screen cannot be found.
+void keepWindowInWorkArea(const char* windowName, int width, int height);
+
 // --- Crash guard (crash_guard.cpp) ---
 
 // Makes a crash while the image library decodes a file (an abort or a

@@ -3,9 +3,11 @@
 # prefix of the test's own with a Chinese locale (code page 936), as user
 # nobody when run as root (who could write anywhere). Run it under xvfb-run:
 #
-#   xvfb-run -a bash windows_test.sh ZIP LUMALEVELLER SAMPLE [SCREENSHOT]
+#   xvfb-run -a -s "-screen 0 1280x1024x24" bash windows_test.sh ZIP LUMALEVELLER SAMPLE [SCREENSHOT [FITTED]]
 #
 # LUMALEVELLER is the Linux build, whose results the pixels are compared to.
+# SCREENSHOT and FITTED, if given, are where the screen is saved while the
+# window shows the sample, and an image scaled down to fit the screen.
 # With FORMAT_SAMPLES naming the format_samples program, JPEG 2000 and
 # OpenEXR files are read too. It needs what scripts/windows installs:
 # icoutils (wrestool, icotool) and mingw-w64's C compiler for its holder
@@ -18,10 +20,11 @@ readonly caption='LumaclearApp  By Lumaclear开发组' window_name='lumaLeveller
 readonly banner='LumaclearApp  By Lumaclear开发组    Lumaclear社区 https://lumaclear.example.org'
 readonly usage='Usage: lumaLeveller  image'
 readonly run_seconds=60 show_seconds=30 exit_seconds=20
+readonly screen_width=1280 screen_height=1024
 readonly system_dlls=' advapi32 comctl32 comdlg32 gdi32 kernel32 msvcrt ole32 oleaut32 setupapi shell32 user32 ws2_32 '
 
-(($# >= 3)) && [[ -n ${DISPLAY:-} ]] || { echo "usage: xvfb-run -a bash $0 ZIP LUMALEVELLER SAMPLE [SCREENSHOT]" >&2; exit 2; }
-zip=$(realpath "$1") linux_binary=$(realpath "$2") sample=$(realpath "$3") screenshot=${4:-}
+(($# >= 3)) && [[ -n ${DISPLAY:-} ]] || { echo "usage: xvfb-run -a bash $0 ZIP LUMALEVELLER SAMPLE [SCREENSHOT [FITTED]]" >&2; exit 2; }
+zip=$(realpath "$1") linux_binary=$(realpath "$2") sample=$(realpath "$3") screenshot=${4:-} fitted_screenshot=${5:-}
 scratch=$(mktemp -d) pid=
 chmod 755 "$scratch"
 as_nobody=()
@@ -134,6 +137,37 @@ check "waits for OK" running
 dismiss_notice
 check "status 0 after OK ($status)" equal "$status" 0
 
+echo "== the window's size"
+# Without a window manager, Wine's X window is the image area alone, placed
+# where it would be inside a Windows frame of 3-pixel borders and a 19-pixel
+# title bar (Wine's metrics at 96 DPI).
+readonly border=3 title_bar=19
+# Whether the run in `dir` wrote the pixels that the Linux build, run
+# without a display, writes for inputs/$1.
+same_as_linux() { # name
+    mkdir "$scratch/linux-$1" && (cd "$scratch/linux-$1" && env -u DISPLAY timeout -k 5 "$run_seconds" "$linux_binary" "../inputs/$1") >/dev/null 2>&1
+    local differing
+    differing=$(compare -metric AE "$dir/lumaLeveller.png" "$scratch/linux-$1/lumaLeveller.png" null: 2>&1) &&
+        equal "$differing" 0
+}
+window_fits() { # image-width image-height
+    local WINDOW X Y WIDTH HEIGHT SCREEN
+    eval "$(timeout 5 xdotool getwindowgeometry --shell "$(find_window "$window_name")")" &&
+        shown_fitted "$1" "$2" "$WIDTH" "$HEIGHT" $((2 * border)) $((title_bar + 2 * border)) \
+            $((X - border)) $((Y - border - title_bar))
+}
+for size in 400x300 3000x2000 800x2400; do
+    photo_like "${size%x*}" "${size#*x}" "$scratch/inputs/$size.png" || exit 1
+    start_exe "$size" "../../inputs/$size.png"
+    check "$size: notice shown" shown "$caption"
+    check "$size: the window takes the image's size, or fits the screen" window_fits "${size%x*}" "${size#*x}"
+    [[ -n $fitted_screenshot && $size == 3000x2000 ]] && timeout 20 import -window root "$fitted_screenshot" &&
+        echo "screenshot: $fitted_screenshot"
+    dismiss_notice
+    check "$size: status 0 ($status)" equal "$status" 0
+    check "$size: lumaLeveller.png has the full-size result, the Linux build's pixels" same_as_linux "$size.png"
+done
+
 echo "== results against the Linux build's"
 # An EXIF orientation of 6 (a quarter turn right), set in after a JPEG's first marker.
 readonly exif='\xff\xe1\x00\x22Exif\x00\x00MM\x00\x2a\x00\x00\x00\x08\x00\x01\x01\x12\x00\x03\x00\x00\x00\x01\x00\x06\x00\x00\x00\x00\x00\x00'
@@ -144,12 +178,6 @@ readonly exif='\xff\xe1\x00\x22Exif\x00\x00MM\x00\x2a\x00\x00\x00\x08\x00\x01\x0
     convert base.png -quality 90 page.webp && convert base.png plain.jpg &&
     { head -c 2 plain.jpg && printf "$exif" && tail -c +3 plain.jpg; } >rotated.jpg &&
     cp base.png 'ภาพถ่าย.png') || exit 1  # a name outside code page 936
-same_as_linux() { # name
-    mkdir "$scratch/linux-$1" && (cd "$scratch/linux-$1" && env -u DISPLAY timeout -k 5 "$run_seconds" "$linux_binary" "../inputs/$1") >/dev/null 2>&1
-    local differing
-    differing=$(compare -metric AE "$dir/lumaLeveller.png" "$scratch/linux-$1/lumaLeveller.png" null: 2>&1) &&
-        equal "$differing" 0
-}
 for name in page.jpg grey.png deep.png alpha.png rotated.jpg page.tif page.webp ภาพถ่าย.png; do
     start_exe "$name" "../../inputs/$name"
     dismiss_notice
