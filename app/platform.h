@@ -70,6 +70,25 @@ void exitOnDisplayFailure(const char* text, int exitStatus);
 // returns once the user has pressed OK or closed it.
 void showNotice(const char* caption, const char* text);
 
+// --- Screen (screen.cpp) ---
+
+// The largest image, `width` x `height` pixels, that the window
+// `windowName` (made already by cv::namedWindow) can show whole on the
+// screen it is on: the screen's work area (less task bars and docks) less
+// the window's own frame and title bar. Sizes are in the units the window
+// draws an image's pixels in: physical pixels on Windows for a process that
+// is DPI aware, the system's scaled ones for one that is not (the system
+// then stretches the whole window), the toolkit's device-independent pixels
+// on Linux. Returns false, leaving `width` and `height` as they were, when
+// the window or its screen cannot be found or no image would fit.
+bool windowImageRoom(const char* windowName, int& width, int& height);
+
+// Moves the window `windowName` by as little as keeps it inside the work
+// area of its screen once it shows an image of `width` x `height` pixels,
+// no larger than windowImageRoom gave; a window inside already stays where
+// it is. Does nothing when the window or its screen cannot be found.
+void keepWindowInWorkArea(const char* windowName, int width, int height);
+
 // --- Crash guard (crash_guard.cpp) ---
 
 // Makes a crash while the image library decodes a file (an abort or a
@@ -77,11 +96,16 @@ void showNotice(const char* caption, const char* text);
 // stack overflowing on a deeply nested one) end the process cleanly: print
 // `text`, exit with `exitStatus`, instead of dying by the signal with a core
 // dump. In force until endExitOnCrash; only around the decoding, so that a
-// crash of the project's own code stays a crash. On Linux the temporary
-// files that the library decodes some formats from go to a private folder
-// meanwhile, which a crash, endExitOnCrash and an interruption by SIGINT,
-// SIGTERM, SIGHUP or SIGQUIT (which still ends the run) remove with their
-// contents.
+// crash of the project's own code stays a crash. The temporary files that
+// the library decodes some formats from go to a private folder meanwhile
+// (inside /tmp on Linux, the user's temporary folder on Windows), which a
+// crash, endExitOnCrash and an interruption remove with their contents.
+// On Linux the interruptions are SIGINT, SIGTERM, SIGHUP and SIGQUIT, and
+// the run still ends by the signal. On Windows they are Ctrl+C, Ctrl+Break
+// and a closed console, and the run ends with STATUS_CONTROL_C_EXIT, as
+// the system's own handler ends it, once the decoding is over; a decoding
+// that takes more than a few seconds more is cut short, and a file the
+// decoder still holds open then stays.
 void exitOnCrash(const char* text, int exitStatus);
 void endExitOnCrash();
 
@@ -104,9 +128,15 @@ using ByteSink = std::function<bool(const unsigned char* bytes, std::size_t size
 // holds what it gave.
 // On Linux a run interrupted during the call by SIGINT, SIGTERM, SIGHUP or
 // SIGQUIT (unless ignored) removes the temporary file and then still ends by
-// that signal, whichever of the process's threads the signal reaches. A kill
-// that cannot be caught (SIGKILL, a power cut) and, on Windows, any
-// interruption can leave the temporary file behind: it is hidden
+// that signal, whichever of the process's threads the signal reaches. On
+// Windows Ctrl+C (unless ignored), Ctrl+Break or a closed console removes
+// it and ends the run with STATUS_CONTROL_C_EXIT, as the system's own
+// handler does; a rename under way is finished first. On Windows a
+// replacement that another process blocks (it holds `name` open without
+// sharing deletion: a virus scanner, an image viewer) is tried again with
+// growing pauses for about two seconds; a read-only `name` is never
+// replaced. A kill that cannot be caught (SIGKILL, TerminateProcess, a
+// power cut) can leave the temporary file behind: it is hidden
 // (".lumaLeveller.png.<process id>-<n>.tmp"), never taken for the result,
 // and `name` is then still whole, old or new.
 bool replaceFile(const char* name, const std::function<bool(const ByteSink& sink)>& produce);

@@ -5,9 +5,17 @@
 
 // presentResult
 //
-//   Shows `result` in the window "lumaLeveller.png" (made on first use, at
-//   the image's size), lets it draw for 50 ms (a key pressed meanwhile only
-//   shortens the wait), then shows the modal completion notice and returns
-//   once the user has dismissed it. The window is not closed; it goes with
-//   the process. Errors of the window library leave as its exceptions.
+//   Shows `result` in the window "lumaLeveller.png", which shows the image
+//   alone (no tool or status bar), lets it draw for 50 ms (a key pressed
+//   meanwhile only shortens the wait), then shows the modal completion
+//   notice and returns once the user has dismissed it. The window takes the
+//   image's size, pixel for pixel, when the image fits the work area of the
+//   screen the window opens on (less the window's frame and title bar);
+//   a larger image is shown as a copy scaled down, aspect kept (within a
+//   pixel), to the largest size that fits, with area interpolation; never
+//   scaled up. `result` itself is not changed. The window is moved only as
+//   far as keeps it inside the work area. Where the work area cannot be
+//   learned, the image is shown at its own size wherever the window opens.
+//   The window is not closed; it goes with the process. Errors of the window
+//   library leave as its exceptions.
 void presentResult(const cv::Mat& result);

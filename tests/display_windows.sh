@@ -43,3 +43,28 @@ wait_for_exit() {
         pid=
     fi
 }
+
+# A photograph-like image of $1 x $2 pixels in the file $3: a gradient with
+# a dark box and a red disc.
+photo_like() { # width height file
+    convert -size "$1x$2" gradient:'#e8dcc0-#584838' \
+        -fill '#203050' -draw "rectangle $(($1 / 10)),$(($2 / 5)) $(($1 / 2)),$(($2 / 2))" \
+        -fill '#a03020' -draw "circle $(($1 * 3 / 4)),$(($2 / 2)) $(($1 * 7 / 8)),$(($2 / 2))" "$3"
+}
+
+# Whether an image of $1 x $2 pixels is shown right on a screen of
+# `screen_width` x `screen_height`, all work area, as $3 x $4 in a window
+# whose frame adds $5 x $6 and has its corner at $7,$8: at its own size when
+# it fits the screen less the frame; else inside the screen, filling the
+# room's width or height, with the image's aspect within a pixel.
+shown_fitted() { # image-width image-height width height frame-width frame-height x y
+    local room_width=$((screen_width - $5)) room_height=$((screen_height - $6))
+    echo "-- $1x$2 shown at $3x$4, the window's corner at $7,$8"
+    if (($1 <= room_width && $2 <= room_height)); then
+        (($3 == $1 && $4 == $2))
+    else
+        (($7 >= 0 && $8 >= 0 && $7 + $5 + $3 <= screen_width && $8 + $6 + $4 <= screen_height)) &&
+            (($3 == room_width || $4 == room_height)) &&
+            ((($3 * $2 - $4 * $1) ** 2 <= ($1 > $2 ? $1 : $2) ** 2))
+    fi
+}

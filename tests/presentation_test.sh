@@ -4,10 +4,14 @@
 # saved, and dismissing the notice by OK (Return) or by Escape must end the
 # run with status 0. An X server that goes away while the notice is up (one
 # of the test's own, which it stops) must end the run with status 3 and its
-# text. Needs xdotool, Xvfb and ImageMagick's identify; run it under
-# xvfb-run, which gives it a display of its own:
+# text. The window takes the image's size, or a size that fits the screen
+# (see fit cases). Needs xdotool, Xvfb and ImageMagick; run it under
+# xvfb-run, which gives it a display of its own of 1280x1024 pixels:
 #
-#   xvfb-run -a -s "-screen 0 1280x1024x24" bash presentation_test.sh LUMALEVELLER IMAGE
+#   xvfb-run -a -s "-screen 0 1280x1024x24" bash presentation_test.sh LUMALEVELLER IMAGE [SCREENSHOT]
+#
+# SCREENSHOT, if given, is where the screen is saved while the window shows
+# an image scaled down to fit.
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/display_windows.sh"
@@ -15,13 +19,15 @@ source "$(dirname "${BASH_SOURCE[0]}")/display_windows.sh"
 readonly window_name='lumaLeveller.png'
 readonly caption='LumaclearApp  By Lumaclear开发组'
 readonly show_seconds=20 exit_seconds=10 run_seconds=60
+readonly screen_width=1280 screen_height=1024
 
-if (($# != 2)) || [[ -z ${DISPLAY:-} ]]; then
-    echo "usage: xvfb-run -a bash $0 LUMALEVELLER IMAGE (needs an X display)" >&2
+if (($# < 2 || $# > 3)) || [[ -z ${DISPLAY:-} ]]; then
+    echo "usage: xvfb-run -a bash $0 LUMALEVELLER IMAGE [SCREENSHOT] (needs an X display)" >&2
     exit 2
 fi
 binary=$(realpath "$1")
 image=$(realpath "$2")
+fitted_screenshot=${3:-}
 scratch=$(mktemp -d)
 workdir=$scratch/work
 log=$scratch/output.txt
@@ -36,9 +42,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-start_program() {
+start_program() { # [image]
     rm -rf "$workdir" && mkdir "$workdir"
-    (cd "$workdir" && exec timeout -k 5 "$run_seconds" "$binary" "$image") </dev/null >"$log" 2>&1 &
+    (cd "$workdir" && exec timeout -k 5 "$run_seconds" "$binary" "${1:-$image}") </dev/null >"$log" 2>&1 &
     pid=$!
 }
 
@@ -116,8 +122,41 @@ run_lost_display_case() {
     stop_program
 }
 
+# The window for an image of $1 x $2 pixels at its size or fitted to the
+# screen (see shown_fitted); with no window manager it has no frame.
+window_fits() { # image-width image-height
+    local WINDOW X Y WIDTH HEIGHT SCREEN
+    eval "$(timeout 5 xdotool getwindowgeometry --shell "$(find_window "$window_name")")" &&
+        shown_fitted "$1" "$2" "$WIDTH" "$HEIGHT" 0 0 "$X" "$Y"
+}
+
+# The result file has the pixels that a run without a display (status 3) writes.
+same_as_without_display() { # image
+    rm -rf "$scratch/plain" && mkdir "$scratch/plain" &&
+        (cd "$scratch/plain" && env -u DISPLAY timeout -k 5 "$run_seconds" "$binary" "$1") >/dev/null 2>&1
+    (($? == 3)) && [[ $(compare -metric AE "$workdir/$window_name" "$scratch/plain/$window_name" null: 2>&1) == 0 ]]
+}
+
+run_fit_case() { # width height
+    local name="fit $1x$2" input=$scratch/$1x$2.png notice status failed_before=$failures
+    echo "== $name"
+    photo_like "$1" "$2" "$input" && start_program "$input"
+    notice=$(wait_for_window "$caption")
+    check "$name: the window takes the image's size, or fits the screen" window_fits "$1" "$2"
+    [[ -n $fitted_screenshot && $1 -gt $screen_width ]] && timeout 10 import -window root "$fitted_screenshot"
+    [[ -n $notice ]] && timeout 5 xdotool windowfocus --sync "$notice" key Return
+    wait_for_exit
+    check "$name: program ends with status 0 (got: $status)" is_zero "$status"
+    check "$name: '$window_name' holds the full-size result" same_as_without_display "$input"
+    show_failures "$failed_before"
+    stop_program
+}
+
 run_case "OK pressed" Return
 run_case "notice closed by Escape" Escape
 run_lost_display_case
+run_fit_case 400 300
+run_fit_case 3000 2000
+run_fit_case 800 2400
 
 finish_checks

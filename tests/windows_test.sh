@@ -3,11 +3,15 @@
 # prefix of the test's own with a Chinese locale (code page 936), as user
 # nobody when run as root (who could write anywhere). Run it under xvfb-run:
 #
-#   xvfb-run -a bash windows_test.sh ZIP LUMALEVELLER SAMPLE [SCREENSHOT]
+#   xvfb-run -a -s "-screen 0 1280x1024x24" bash windows_test.sh ZIP LUMALEVELLER SAMPLE [SCREENSHOT [FITTED]]
 #
 # LUMALEVELLER is the Linux build, whose results the pixels are compared to.
+# SCREENSHOT and FITTED, if given, are where the screen is saved while the
+# window shows the sample, and an image scaled down to fit the screen.
 # With FORMAT_SAMPLES naming the format_samples program, JPEG 2000 and
-# OpenEXR files are read too.
+# OpenEXR files are read too. It needs what scripts/windows installs:
+# icoutils (wrestool, icotool) and mingw-w64's C compiler for its holder
+# program.
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/display_windows.sh"
@@ -16,10 +20,11 @@ readonly caption='LumaclearApp  By Lumaclear开发组' window_name='lumaLeveller
 readonly banner='LumaclearApp  By Lumaclear开发组    Lumaclear社区 https://lumaclear.example.org'
 readonly usage='Usage: lumaLeveller  image'
 readonly run_seconds=60 show_seconds=30 exit_seconds=20
+readonly screen_width=1280 screen_height=1024
 readonly system_dlls=' advapi32 comctl32 comdlg32 gdi32 kernel32 msvcrt ole32 oleaut32 setupapi shell32 user32 ws2_32 '
 
-(($# >= 3)) && [[ -n ${DISPLAY:-} ]] || { echo "usage: xvfb-run -a bash $0 ZIP LUMALEVELLER SAMPLE [SCREENSHOT]" >&2; exit 2; }
-zip=$(realpath "$1") linux_binary=$(realpath "$2") sample=$(realpath "$3") screenshot=${4:-}
+(($# >= 3)) && [[ -n ${DISPLAY:-} ]] || { echo "usage: xvfb-run -a bash $0 ZIP LUMALEVELLER SAMPLE [SCREENSHOT [FITTED]]" >&2; exit 2; }
+zip=$(realpath "$1") linux_binary=$(realpath "$2") sample=$(realpath "$3") screenshot=${4:-} fitted_screenshot=${5:-}
 scratch=$(mktemp -d) pid=
 chmod 755 "$scratch"
 as_nobody=()
@@ -132,6 +137,40 @@ check "waits for OK" running
 dismiss_notice
 check "status 0 after OK ($status)" equal "$status" 0
 
+echo "== the window's size"
+# Without a window manager, Wine's X window is the image area alone, placed
+# where it would be inside a Windows frame of 3-pixel borders and a 19-pixel
+# title bar (Wine's metrics at 96 DPI).
+readonly border=3 title_bar=19
+# Whether the run in `dir` wrote the pixels that the Linux build, run
+# without a display, writes for inputs/$1 (or the input $2), or neither
+# wrote any; the Linux build's status in linux_status.
+same_as_linux() { # name [input]
+    mkdir "$scratch/linux-$1" && (cd "$scratch/linux-$1" && env -u DISPLAY timeout -k 5 "$run_seconds" "$linux_binary" "${2:-../inputs/$1}") >/dev/null 2>&1
+    linux_status=$?
+    [[ -e $dir/lumaLeveller.png || -e $scratch/linux-$1/lumaLeveller.png ]] || return 0
+    local differing
+    differing=$(compare -metric AE "$dir/lumaLeveller.png" "$scratch/linux-$1/lumaLeveller.png" null: 2>&1) &&
+        equal "$differing" 0
+}
+window_fits() { # image-width image-height
+    local WINDOW X Y WIDTH HEIGHT SCREEN
+    eval "$(timeout 5 xdotool getwindowgeometry --shell "$(find_window "$window_name")")" &&
+        shown_fitted "$1" "$2" "$WIDTH" "$HEIGHT" $((2 * border)) $((title_bar + 2 * border)) \
+            $((X - border)) $((Y - border - title_bar))
+}
+for size in 400x300 3000x2000 800x2400; do
+    photo_like "${size%x*}" "${size#*x}" "$scratch/inputs/$size.png" || exit 1
+    start_exe "$size" "../../inputs/$size.png"
+    check "$size: notice shown" shown "$caption"
+    check "$size: the window takes the image's size, or fits the screen" window_fits "${size%x*}" "${size#*x}"
+    [[ -n $fitted_screenshot && $size == 3000x2000 ]] && timeout 20 import -window root "$fitted_screenshot" &&
+        echo "screenshot: $fitted_screenshot"
+    dismiss_notice
+    check "$size: status 0 ($status)" equal "$status" 0
+    check "$size: lumaLeveller.png has the full-size result, the Linux build's pixels" same_as_linux "$size.png"
+done
+
 echo "== results against the Linux build's"
 # An EXIF orientation of 6 (a quarter turn right), set in after a JPEG's first marker.
 readonly exif='\xff\xe1\x00\x22Exif\x00\x00MM\x00\x2a\x00\x00\x00\x08\x00\x01\x01\x12\x00\x03\x00\x00\x00\x01\x00\x06\x00\x00\x00\x00\x00\x00'
@@ -142,17 +181,6 @@ readonly exif='\xff\xe1\x00\x22Exif\x00\x00MM\x00\x2a\x00\x00\x00\x08\x00\x01\x0
     convert base.png -quality 90 page.webp && convert base.png plain.jpg &&
     { head -c 2 plain.jpg && printf "$exif" && tail -c +3 plain.jpg; } >rotated.jpg &&
     cp base.png 'ภาพถ่าย.png') || exit 1  # a name outside code page 936
-# Runs the Linux build on inputs/$1 (or the input $2) in linux-$1, its status
-# in linux_status, and compares its result with run/$1's; neither wrote one
-# is the same.
-same_as_linux() { # name [input]
-    mkdir "$scratch/linux-$1" && (cd "$scratch/linux-$1" && env -u DISPLAY timeout -k 5 "$run_seconds" "$linux_binary" "${2:-../inputs/$1}") >/dev/null 2>&1
-    linux_status=$?
-    [[ -e $dir/lumaLeveller.png || -e $scratch/linux-$1/lumaLeveller.png ]] || return 0
-    local differing
-    differing=$(compare -metric AE "$dir/lumaLeveller.png" "$scratch/linux-$1/lumaLeveller.png" null: 2>&1) &&
-        equal "$differing" 0
-}
 for name in page.jpg grey.png deep.png alpha.png rotated.jpg page.tif page.webp ภาพถ่าย.png; do
     start_exe "$name" "../../inputs/$name"
     dismiss_notice
@@ -207,5 +235,125 @@ check "read-only folder: status 2 ($status), the earlier file kept alone" \
     bash -c "[[ $status == 2 && \$(ls -A '$dir') == lumaLeveller.png && \$(cat '$dir/lumaLeveller.png') == earlier ]]"
 check "read-only folder: the write error" output_is "$dir" 'Error: Could not write the result to lumaLeveller.png.'
 chmod u+w "$dir"
+
+
+echo "== resources"
+hex() { od -An -tx1 | tr -d ' \n'; }
+le16() { printf '%02x%02x' $(($1 & 255)) $(($1 >> 8)); }
+wrestool -x --raw --type=24 "$exe" >"$scratch/manifest.xml"
+manifest_as_wanted() {
+    contains_all "$scratch/manifest.xml" '>PerMonitorV2, PerMonitor</dpiAwareness>' '>true/pm</dpiAware>' \
+        'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' '>true</longPathAware>' 'level="asInvoker"' &&
+        ! grep -q activeCodePage "$scratch/manifest.xml"
+}
+check "one manifest" equal "$(wrestool -l --type=24 "$exe" | wc -l)" 1
+check "manifest: per-monitor DPI aware v2 and pm, Common Controls 6, long paths, asInvoker" manifest_as_wanted
+# The fixed version (Explorer's file version) after its signature and
+# structure version, as file and product version; the strings; the
+# copyright line of NOTICE, in UTF-16.
+version=$(basename "$zip" -win64.zip) && version=${version#lumaLeveller-}
+IFS=. read -r major minor patch <<<"$version"
+fixed=$(le16 "$minor")$(le16 "$major")$(le16 0)$(le16 "$patch")
+copyright=$(grep -m1 '^Copyright' "$unpacked/NOTICE.txt" | tr -d '\r')
+version_info=$(wrestool -x --raw --type=16 "$exe" | hex)
+check "version resource: $version as file and product version" \
+    bash -c "[[ '$version_info' == *bd04effe00000100$fixed$fixed* ]] && wrestool -x --raw --type=16 '$exe' |
+        strings -el | grep -A1 -x -e FileVersion -e ProductVersion | grep -c -x '$version' | grep -qx 2"
+check "version resource: '$copyright'" bash -c "[[ '$version_info' == *$(printf '%s\0' "$copyright" | iconv -f UTF-8 -t UTF-16LE | hex)* ]]"
+wrestool -x --type=14 "$exe" >"$scratch/icon.ico"
+check "icon of 16, 24, 32, 48, 64 and 256 px" \
+    equal "$(icotool -l "$scratch/icon.ico" | sed -n 's/.*--width=\([0-9]*\).*/\1/p' | xargs)" '16 24 32 48 64 256'
+
+# The earlier result of the runs below: not the new result, so that a
+# replacement shows.
+earlier_in() { mkdir -p "$scratch/run/$1" && cp "$scratch/inputs/base.png" "$scratch/run/$1/lumaLeveller.png" && own "$scratch/run/$1"; }
+only_file_is() { [[ $(ls -A "$dir") == lumaLeveller.png ]] && cmp -s "$dir/lumaLeveller.png" "$1"; }
+kept_earlier() { [[ $status == 2 ]] && only_file_is "$scratch/inputs/base.png"; }
+same_pixels() { equal "$(compare -metric AE "$1" "$2" null: 2>&1)" 0; }
+
+echo "== a result file held by another program"
+holder=$scratch/windows_holder.exe
+x86_64-w64-mingw32-gcc-posix -O2 -Wall -o "$holder" "$(dirname "${BASH_SOURCE[0]}")/windows_holder.c" || exit 1
+start_holder() { # name millis: holds run/name/lumaLeveller.png
+    (cd "$scratch/run/$1" && wine "$holder" lumaLeveller.png "$2" >"$scratch/run/$1.holder" 2>/dev/null) &
+    holder_pid=$!
+    local end=$((SECONDS + show_seconds))
+    until grep -q held "$scratch/run/$1.holder" 2>/dev/null; do ((SECONDS < end)) || return 1; sleep 0.1; done
+}
+for hold in 1000 10000; do
+    earlier_in "held-$hold" && start_holder "held-$hold" "$hold" || exit 1
+    DISPLAY= run_exe "held-$hold" ../../inputs/grey.png
+    wait "$holder_pid"
+    if ((hold == 1000)); then
+        check "held 1 s: the run waits, status 3 ($status), the new result alone" \
+            bash -c "[[ $status == 3 && \$(ls -A '$dir') == lumaLeveller.png ]]"
+        check "held 1 s: the new result's pixels" same_pixels "$dir/lumaLeveller.png" "$scratch/linux-grey.png/lumaLeveller.png"
+    else
+        check "held 10 s: status 2 ($status) after the bounded wait, the earlier file alone and whole" kept_earlier
+        check "held 10 s: the write error" output_is "$dir" 'Error: Could not write the result to lumaLeveller.png.'
+    fi
+done
+# Wine replaces a read-only file; the program checks the attribute, as
+# Windows would refuse it.
+earlier_in readonly && (cd "$scratch/run/readonly" && wine attrib +r lumaLeveller.png) >/dev/null 2>&1
+DISPLAY= run_exe readonly ../../inputs/grey.png
+check "read-only lumaLeveller.png: status 2 ($status), kept alone and whole" kept_earlier
+
+echo "== interruptions"
+# Wine 8 does not deliver GenerateConsoleCtrlEvent's CTRL_BREAK_EVENT to
+# another process group (the call fails with ERROR_INVALID_HANDLE), but it
+# turns SIGINT into CTRL_C_EVENT, run through the program's console control
+# handlers on a thread of their own as Windows runs them; the handlers take
+# every event alike. A run so ended has STATUS_CONTROL_C_EXIT, 58 in its
+# low byte.
+(cd "$scratch/inputs" && convert -size 1200x800 xc: +noise Random -resize 6000x4000! -quality 95 big.jpg &&
+    convert big.jpg big.hdr) || exit 1
+# The Linux process of the running lumaLeveller.exe, among those of $1.
+exe_process() {
+    local child
+    for child in $(pgrep -P "$1"); do
+        [[ $(cat "/proc/$child/comm" 2>/dev/null) == lumaLeveller* ]] && echo "$child" && return 0
+        exe_process "$child" && return 0
+    done
+    return 1
+}
+interrupt_after() { # glob seconds: Ctrl+C that long after a file matching glob appears
+    local end=$((SECONDS + run_seconds)) process
+    until compgen -G "$1" >/dev/null; do running && ((SECONDS < end)) || return 1; sleep 0.02; done
+    sleep "$2"
+    process=$(exe_process "$pid") && kill -INT "$process"
+}
+# The large runs take longer than exit_seconds on a busy machine.
+wait_long() { local end=$((SECONDS + run_seconds)); while running && ((SECONDS < end)); do sleep 0.1; done; wait_for_exit; }
+DISPLAY= start_exe big ../../inputs/big.jpg
+wait_long
+new_result=$dir/lumaLeveller.png
+check "big.jpg: status 3 ($status) uninterrupted" equal "$status" 3
+interrupted=0
+earlier_or_new() { [[ $status == 58 || $status == 3 ]] && { only_file_is "$scratch/inputs/base.png" || only_file_is "$new_result"; }; }
+for delay in 0 0.5 1 1.5 2; do
+    earlier_in "interrupted-$delay"
+    DISPLAY= start_exe "interrupted-$delay" ../../inputs/big.jpg
+    interrupt_after "$dir/.lumaLeveller.png.*.tmp" "$delay"
+    wait_long
+    [[ $status == 58 ]] && interrupted=$((interrupted + 1))
+    check "Ctrl+C ${delay} s into the write: status 58 or 3 ($status), no temporary file, the earlier or the new file whole" \
+        earlier_or_new
+done
+check "some runs ended by Ctrl+C while writing ($interrupted of 5)" test "$interrupted" -gt 0
+# Radiance HDR read into memory is decoded from the library's copy, which
+# goes to a folder of the run's own in the user's temporary folder. A file
+# is read into memory when even its short name is MAX_PATH characters or
+# longer.
+temporary_folder=$(find "$scratch/home/prefix/drive_c/users" -maxdepth 4 -type d -name Temp | head -n 1)
+deep=$scratch/inputs$(printf '/directory%02d' {1..30})
+mkdir -p "$deep" && cp "$scratch/inputs/big.hdr" "$deep/" || exit 1
+DISPLAY= start_exe decoding "$(windows_path "$deep/big.hdr")"
+interrupt_after "$temporary_folder/lumaLeveller.*/ocv*" 0
+wait_long
+check "Ctrl+C while decoding from the copy in the run's own folder: status 58 ($status), nothing written" \
+    bash -c "[[ $status == 58 && -z \$(ls -A '$dir') ]]"
+check "no folder and no copy left in the temporary folder" \
+    bash -c "! compgen -G '$temporary_folder/lumaLeveller.*' && ! compgen -G '$temporary_folder/ocv*'"
 
 finish_checks

@@ -51,3 +51,11 @@ void printText(const char* text)
         std::fputs(toCodePage(wide, byteCodePage()).c_str(), stdout);
     }
 }
+
+void endAsInterrupted()
+{
+    TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+    // TerminateProcess does not return for the calling process; should it
+    // fail, the process still ends with the status.
+    ExitProcess(STATUS_CONTROL_C_EXIT);
+}
