@@ -10,6 +10,7 @@
 #include "text_encoding.h"
 
 #include <cerrno>
+#include <cstring>
 #include <cwchar>
 
 namespace {
@@ -149,19 +150,36 @@ bool isAscii(const std::wstring& name)
     return true;
 }
 
+// Whether the file open as `file` begins as an OpenEXR file does; the file
+// is then read from its start again.
+bool isOpenExr(HANDLE file)
+{
+    constexpr unsigned char kMagic[] = {0x76, 0x2f, 0x31, 0x01};
+    unsigned char start[sizeof kMagic] = {};
+    DWORD got = 0;
+    const bool read = ReadFile(file, start, sizeof start, &got, nullptr) && got == sizeof start;
+    SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN);
+    return read && std::memcmp(start, kMagic, sizeof kMagic) == 0;
+}
+
 // A name by which the library's file reader opens the file at `path` (full
 // path `full`, open by the name `opened` as `file`): `path` itself when its
 // full path is shorter than MAX_PATH, else the file's short name, when the
 // ANSI code page holds it exactly and it opens that same file, in that code
-// page. ASCII names come first: the OpenEXR reader takes its names as UTF-8,
-// the others as ANSI. Empty when there is none.
+// page. ASCII names come first. The OpenEXR reader takes its names as UTF-8,
+// the others as ANSI: an OpenEXR file is given an ASCII name only, else it
+// is decoded from memory. Empty when there is none.
 std::string readerName(const std::wstring& path, const std::wstring& full, const std::wstring& opened, HANDLE file)
 {
     const std::wstring given = full.size() < MAX_PATH ? path : std::wstring();
     const std::wstring shortened = plainForm(shortName(opened));
     const std::wstring candidates[] = {given, shortened};
+    const bool asciiNamesOnly = isOpenExr(file);
     std::string ansi;
     for (const bool asciiOnly : {true, false}) {
+        if (!asciiOnly && asciiNamesOnly) {
+            break;
+        }
         for (const std::wstring& name : candidates) {
             if (name.size() < MAX_PATH && (!asciiOnly || isAscii(name)) &&
                 toCodePageExactly(name, CP_ACP, ansi) && namesOpenFile(ansi, file)) {
