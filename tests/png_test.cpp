@@ -163,6 +163,29 @@ TEST(PngWriter, ARefusingSinkEndsTheWriteAtOnce)
     }
 }
 
+TEST(PngWriter, WhatItCannotWriteIsRefusedBeforeAnyByte)
+{
+    const cv::Mat colour(4, 4, CV_8UC3, cv::Scalar::all(9));
+    const struct {
+        cv::Mat image;
+        int runRows, threads;
+    } cases[] = {
+        {cv::Mat(4, 4, CV_8UC1, cv::Scalar(9)), 1, 1}, {cv::Mat(4, 4, CV_16UC3), 1, 1}, {cv::Mat(), 1, 1},
+        {colour, 0, 1}, {colour, 1, 0},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(testing::Message() << test.image.size() << " type " << test.image.type() << ", runs of "
+                                        << test.runRows << " rows, " << test.threads << " threads");
+        bool called = false;
+        const char* failure = nullptr;
+        EXPECT_FALSE(writePng(test.image, test.runRows, test.threads, [&](const unsigned char*, std::size_t) {
+            return called = true;
+        }, failure));
+        EXPECT_FALSE(called);
+        EXPECT_NE(failure, nullptr);
+    }
+}
+
 TEST(PngWriter, MemoryRunningOutIsTheEncodersFailure)
 {
 #ifdef LUMALEVELLER_SANITIZE
