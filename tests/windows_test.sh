@@ -6,6 +6,8 @@
 #   xvfb-run -a bash windows_test.sh ZIP LUMALEVELLER SAMPLE [SCREENSHOT]
 #
 # LUMALEVELLER is the Linux build, whose results the pixels are compared to.
+# With FORMAT_SAMPLES naming the format_samples program, JPEG 2000 and
+# OpenEXR files are read too.
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/display_windows.sh"
@@ -44,7 +46,7 @@ check "a stripped x86-64 console program" bash -c "file -b '$exe' | grep -q '^PE
 check "imports Windows' own DLLs only: $dlls" only_system_dlls
 check "README.txt with CR LF line ends" bash -c "! grep -q \$'[^\\r]\$' '$unpacked/README.txt'"
 check "licence texts of the program and every library" bash -c "cd '$unpacked/licenses' && ls ../LICENSE.txt \
-    ../NOTICE.txt opencv libpng1.6 libjpeg-turbo libwebp tiff libz-mingw-w64-dev mingw-w64-x86-64-dev gcc-mingw-w64-base >/dev/null"
+    ../NOTICE.txt opencv libpng1.6 libjpeg-turbo libwebp tiff openjpeg2 imath openexr libisal libz-mingw-w64-dev mingw-w64-x86-64-dev gcc-mingw-w64-base >/dev/null"
 
 # Runs a command as Wine's user in the test's prefix, with a Chinese locale.
 wine_env() {
@@ -154,6 +156,18 @@ for name in page.jpg grey.png deep.png alpha.png rotated.jpg page.tif page.webp 
     check "$name: same pixels as the Linux build's" same_as_linux "$name"
 done
 check "rotated.jpg: turned by its EXIF orientation" equal "$(identify -format %wx%h "$scratch/run/rotated.jpg/lumaLeveller.png")" 120x160
+
+if [[ -n ${FORMAT_SAMPLES:-} ]]; then
+    echo "== JPEG 2000 and OpenEXR against the Linux build's"
+    # Without a display the run ends with status 3 once the result is written.
+    "$FORMAT_SAMPLES" "$scratch/inputs"
+    for name in colour8.jp2 grey8.jp2 colour16.jp2 grey16.jp2 half.exr float.exr grey-half.exr; do
+        DISPLAY= run_exe "$name" "../../inputs/$name"
+        check "$name: status 3 ($status), lumaLeveller.png alone" \
+            bash -c "[[ $status == 3 && \$(ls -A '$dir') == lumaLeveller.png ]]"
+        check "$name: same pixels as the Linux build's" same_as_linux "$name"
+    done
+fi
 
 echo "== write failure"
 mkdir -p "$scratch/run/unwritable" && printf 'earlier' >"$scratch/run/unwritable/lumaLeveller.png"
