@@ -42,8 +42,9 @@ int pngRunRows(int width);
 //           `failure` then points to a static English text saying why, one
 //           line without a full stop.
 //
-//   The rows are cut into runs of `runRows` rows from the top, the last run
-//   taking what is left. `threads` threads, the calling thread among them,
+//   The rows are cut into runs of `runRows` rows from the top (fewer when
+//   so many would pass 512 MiB of filtered rows), the last run taking what
+//   is left. `threads` threads, the calling thread among them,
 //   filter and deflate the runs independently, each into a piece of the
 //   stream that ends with a sync flush (the last with the stream's end);
 //   the stream's Adler-32 is combined from the runs' checksums. The file's
