@@ -9,9 +9,8 @@
 bool saveResult(const cv::Mat& result, const char*& encoderFailure)
 {
     const int threads = std::max(cv::getNumThreads(), 1);
-    const int segments = pngSegments(result.rows, result.elemSize() * result.cols, threads);
     encoderFailure = nullptr;
     return replaceFile(texts::outputName, [&](const ByteSink& sink) {
-        return writePng(result, segments, threads, sink, encoderFailure);
+        return writePng(result, pngRunRows(result.cols), threads, sink, encoderFailure);
     });
 }

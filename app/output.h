@@ -6,10 +6,11 @@
 // saveResult
 //
 //   Encodes `result` (8-bit, 3 channels, blue-green-red) as PNG with
-//   writePng, on as many threads as the image library uses, and puts it in
-//   the working directory as "lumaLeveller.png", all or nothing: an earlier
-//   file of that name is either replaced whole or left as it was, and no
-//   temporary file stays behind. The file is written as the encoder makes
+//   writePng, on as many threads as the image library uses, in runs of
+//   pngRunRows rows (so the file's bytes do not depend on the threads), and
+//   puts it in the working directory as "lumaLeveller.png", all or nothing:
+//   an earlier file of that name is either replaced whole or left as it
+//   was, and no temporary file stays behind. The file is written as the encoder makes
 //   it. Returns whether the file was written; when not, `encoderFailure`
 //   is the encoder's reason when the encoder failed (memory ran out, say),
 //   and nullptr when the file could not be written. Throws nothing.

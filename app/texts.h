@@ -17,7 +17,6 @@ constexpr const char* showError =
 // Followed by the reason, on one line, and a line feed.
 constexpr const char* processingErrorPrefix = "Error: Could not process the image: ";
 constexpr const char* outOfMemoryReason = "out of memory";
-constexpr const char* unsupportedImageReason = "the PNG writer takes 8-bit colour images only";
 
 // The completion notice.
 constexpr const char* noticeCaption = "LumaclearApp  By Lumaclear开发组";

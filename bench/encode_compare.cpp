@@ -35,7 +35,7 @@ bool encodeOurs(const cv::Mat& image, Bytes& png)
     const int threads = std::max(cv::getNumThreads(), 1);
     const char* failure = nullptr;
     png.clear();
-    return writePng(image, pngSegments(image.rows, image.elemSize() * image.cols, threads), threads,
+    return writePng(image, pngRunRows(image.cols), threads,
                     [&](const unsigned char* bytes, std::size_t size) {
                         png.insert(png.end(), bytes, bytes + size);
                         return true;

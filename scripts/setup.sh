@@ -5,9 +5,11 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$root/build"
 
 # What building and running lumaLeveller needs (jemalloc is its memory
-# allocator, zlib the deflate of its PNG writer); a CJK font so the Chinese
+# allocator, ISA-L the deflate of its PNG writer, zlib the writer's
+# checksums); a CJK font so the Chinese
 # texts of the completion notice show as characters, not boxes.
-runtime_packages=(cmake g++ make pkg-config libopencv-dev qtbase5-dev libjemalloc-dev zlib1g-dev fonts-wqy-zenhei)
+runtime_packages=(cmake g++ make pkg-config libopencv-dev qtbase5-dev libjemalloc-dev libisal-dev zlib1g-dev
+  fonts-wqy-zenhei)
 
 # Installs those of the given packages that are not installed yet, through
 # sudo when not run as root. Quick when nothing is missing.

@@ -1,7 +1,8 @@
 // The PNG writer: the library's decoder gives back every pixel and the
-// stream is well-formed however the rows are cut into runs; a refusing sink
-// or a failed encoder ends the write. And the streamed file replacement
-// keeps the earlier file when what it writes fails.
+// stream is well-formed however the rows are cut into runs; the bytes do
+// not depend on the threads, and pngcheck accepts them; a refusing sink or
+// a failed encoder ends the write. And the streamed file replacement keeps
+// the earlier file when what it writes fails.
 #include "platform.h"
 #include "png_writer.h"
 
@@ -9,6 +10,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <zlib.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -22,11 +24,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string encode(const cv::Mat& image, int segments, int threads)
+std::string encode(const cv::Mat& image, int runRows, int threads)
 {
     std::string png;
     const char* failure = nullptr;
-    const bool written = writePng(image, segments, threads, [&](const unsigned char* bytes, std::size_t size) {
+    const bool written = writePng(image, runRows, threads, [&](const unsigned char* bytes, std::size_t size) {
         png.append(reinterpret_cast<const char*>(bytes), size);
         return true;
     }, failure);
@@ -97,24 +99,24 @@ testing::AssertionResult decodesTo(const std::string& png, const cv::Mat& image)
 TEST(PngWriter, EveryCutGivesTheSamePixelsInAWellFormedStream)
 {
     struct Case {
-        int width, height, segments, threads;
+        int width, height, runRows, threads;
     };
     const Case cases[] = {
-        {1, 1, 1, 1},       {1, 1, 8, 4},   // one pixel; more runs than rows
-        {1, 300, 7, 3},     {500, 1, 4, 2}, // one column; one row
-        {40, 5, 16, 4},                     // fewer rows than runs
-        {64, 12, 12, 3},                    // one row per run
-        {600, 4000, 12, 4}, {600, 4000, 5, 1},
+        {1, 1, 1, 1},       {1, 1, 8, 4},     // one pixel; more rows per run than rows
+        {1, 300, 43, 3},    {500, 1, 1, 2},   // one column; one row
+        {40, 5, 2, 4},                        // a short last run
+        {64, 12, 1, 3},                       // one row per run
+        {600, 4000, 334, 4}, {600, 4000, 800, 1},
     };
     for (const Case& test : cases) {
         for (const bool random : {false, true}) {
-            SCOPED_TRACE(testing::Message() << test.width << "x" << test.height << " in " << test.segments
-                                            << " runs on " << test.threads << " threads, random " << random);
+            SCOPED_TRACE(testing::Message() << test.width << "x" << test.height << " in runs of " << test.runRows
+                                            << " rows on " << test.threads << " threads, random " << random);
             cv::Mat image(test.height, test.width, CV_8UC3, cv::Scalar(30, 140, 250));
             if (random)
                 cv::randu(image, 0, 256);
-            const std::string png = encode(image, test.segments, test.threads);
-            EXPECT_TRUE(wellFormed(png, image.size(), std::min(test.segments, test.height)));
+            const std::string png = encode(image, test.runRows, test.threads);
+            EXPECT_TRUE(wellFormed(png, image.size(), (test.height + test.runRows - 1) / test.runRows));
             EXPECT_TRUE(decodesTo(png, image));
         }
     }
@@ -131,10 +133,10 @@ TEST(PngWriter, RandomImagesInRandomRunsComeBackWhole)
             if (rng.uniform(0, 2) == 1)
                 rng.fill(image.row(y), cv::RNG::UNIFORM, 0, 256);
         const cv::Mat view = rng.uniform(0, 4) == 0 ? image.colRange(0, rng.uniform(1, image.cols + 1)) : image;
-        const int segments = rng.uniform(1, 25);
-        SCOPED_TRACE(testing::Message() << "round " << round << ": " << view.size() << " in " << segments << " runs");
-        const std::string png = encode(view, segments, rng.uniform(1, 5));
-        ASSERT_TRUE(wellFormed(png, view.size(), std::min(segments, view.rows)));
+        const int runRows = rng.uniform(1, 25);
+        SCOPED_TRACE(testing::Message() << "round " << round << ": " << view.size() << " in runs of " << runRows);
+        const std::string png = encode(view, runRows, rng.uniform(1, 5));
+        ASSERT_TRUE(wellFormed(png, view.size(), (view.rows + runRows - 1) / runRows));
         ASSERT_TRUE(decodesTo(png, view));
     }
 }
@@ -144,13 +146,13 @@ TEST(PngWriter, ARefusingSinkEndsTheWriteAtOnce)
     cv::Mat image(300, 200, CV_8UC3);
     cv::randu(image, 0, 256);
     // Refused: the signature, the IHDR chunk, the first IDAT's data, IEND.
-    const std::size_t whole = encode(image, 6, 3).size();
+    const std::size_t whole = encode(image, 50, 3).size();
     for (const std::size_t accepted : {std::size_t{0}, std::size_t{8}, std::size_t{41}, whole - 12}) {
         SCOPED_TRACE(accepted);
         std::size_t taken = 0;
         int callsAfterRefusal = 0;
         const char* failure = "untouched";
-        const bool written = writePng(image, 6, 3, [&](const unsigned char*, std::size_t size) {
+        const bool written = writePng(image, 50, 3, [&](const unsigned char*, std::size_t size) {
             callsAfterRefusal += taken > accepted;
             taken += size;
             return taken <= accepted;
@@ -158,6 +160,29 @@ TEST(PngWriter, ARefusingSinkEndsTheWriteAtOnce)
         EXPECT_FALSE(written);
         EXPECT_EQ(failure, nullptr) << "not the encoder's failure";
         EXPECT_EQ(callsAfterRefusal, 0);
+    }
+}
+
+TEST(PngWriter, WhatItCannotWriteIsRefusedBeforeAnyByte)
+{
+    const cv::Mat colour(4, 4, CV_8UC3, cv::Scalar::all(9));
+    const struct {
+        cv::Mat image;
+        int runRows, threads;
+    } cases[] = {
+        {cv::Mat(4, 4, CV_8UC1, cv::Scalar(9)), 1, 1}, {cv::Mat(4, 4, CV_16UC3), 1, 1}, {cv::Mat(), 1, 1},
+        {colour, 0, 1}, {colour, 1, 0},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(testing::Message() << test.image.size() << " type " << test.image.type() << ", runs of "
+                                        << test.runRows << " rows, " << test.threads << " threads");
+        bool called = false;
+        const char* failure = nullptr;
+        EXPECT_FALSE(writePng(test.image, test.runRows, test.threads, [&](const unsigned char*, std::size_t) {
+            return called = true;
+        }, failure));
+        EXPECT_FALSE(called);
+        EXPECT_NE(failure, nullptr);
     }
 }
 
@@ -178,18 +203,47 @@ TEST(PngWriter, MemoryRunningOutIsTheEncodersFailure)
     limited.rlim_cur = static_cast<rlim_t>(pages) * ::sysconf(_SC_PAGESIZE) + (4 << 20);
     ASSERT_EQ(::setrlimit(RLIMIT_AS, &limited), 0);
     const char* failure = nullptr;
-    const bool written = writePng(image, 1, 2, [](const unsigned char*, std::size_t) { return true; }, failure);
+    const bool written = writePng(image, 4000, 2, [](const unsigned char*, std::size_t) { return true; }, failure);
     ASSERT_EQ(::setrlimit(RLIMIT_AS, &before), 0);
     EXPECT_FALSE(written);
     EXPECT_STREQ(failure, "out of memory");
 }
 
-TEST(PngWriter, SmallImagesTakeOneRunLargeOnesSixPerThread)
+TEST(PngWriter, RunsHoldAMebibyteOfRowsAndAtLeastOne)
 {
-    EXPECT_EQ(pngSegments(1, 3 * 100000, 2), 1);
-    EXPECT_EQ(pngSegments(120, 3 * 160, 2), 1);
-    EXPECT_EQ(pngSegments(4000, 3 * 6000, 2), 12);
-    EXPECT_EQ(pngSegments(5, 3 * 1000000, 4), 5);
+    EXPECT_EQ(pngRunRows(1), 262144);
+    EXPECT_EQ(pngRunRows(6000), 58);          // 58 rows of 18,001 bytes
+    EXPECT_EQ(pngRunRows(349525), 1);         // a row of exactly 1 MiB
+    EXPECT_EQ(pngRunRows(1 << 24), 1);        // a row larger than a run
+}
+
+// The runs are cut as pngRunRows says, the file checked with Debian's
+// pngcheck.
+TEST(PngWriter, OneThreadAndFourWriteTheSameBytesThatPngcheckAccepts)
+{
+    const cv::Size sizes[] = {
+        {1, 1}, {3000, 1}, {1, 2000},  // one pixel, one row, one column
+        {600, 1300},                   // runs of 582 rows, the last of 136
+        {1500, 699},                   // runs of 232 rows, the last of 3
+    };
+    const fs::path file = fs::temp_directory_path() / ("lumaLeveller-pngcheck-" + std::to_string(::getpid()) + ".png");
+    cv::RNG rng(7);
+    for (const cv::Size size : sizes) {
+        SCOPED_TRACE(size);
+        // Noise over a gradient, as deflate meets in a photograph's rows.
+        cv::Mat image(size, CV_8UC3);
+        for (int y = 0; y < image.rows; ++y)
+            image.row(y).setTo(cv::Scalar(y % 256, (3 * y) % 256, 128));
+        cv::Mat noise(size, CV_8UC3);
+        rng.fill(noise, cv::RNG::NORMAL, 0, 6);
+        image += noise;
+        const std::string one = encode(image, pngRunRows(size.width), 1);
+        EXPECT_EQ(one, encode(image, pngRunRows(size.width), 4));
+        EXPECT_TRUE(decodesTo(one, image));
+        std::ofstream(file, std::ios::binary) << one;
+        EXPECT_EQ(std::system(("timeout 60 pngcheck -q " + file.string()).c_str()), 0);
+    }
+    fs::remove(file);
 }
 
 TEST(ReplaceFile, TheFileIsWhatTheProducerWroteOrStaysAsItWas)

@@ -1,0 +1,59 @@
+// A PNG writer for 8-bit colour images, its deflate spread over the cores.
+// It knows nothing of the program that calls it: it takes an image and a
+// sink for the file's bytes, and says why when it fails.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+#include <cstddef>
+#include <functional>
+
+// Takes the next `size` bytes of a file being written, in order; returns
+// whether it took them all.
+using ByteSink = std::function<bool(const unsigned char* bytes, std::size_t size)>;
+
+// pngRunRows
+//
+//   Return: how many rows make one run, the unit that writePng deflates on
+//   one thread, for an image `width` pixels wide: as many as fill 1 MiB of
+//   filtered rows, at least 1. It depends on the width alone, never on the
+//   number of threads, so that the file's bytes do not either.
+int pngRunRows(int width);
+
+// writePng
+//
+//   Input:  image, 8-bit unsigned, 3 channels in blue-green-red order, at
+//           least 1x1, continuous or not, and no wider than 2^24 pixels, so
+//           that a run's bytes fit the deflate's 32-bit counts (a one-pixel
+//           image, a single row and a row of 2^24 pixels are all fine);
+//           `runRows`, the rows per run (pngRunRows gives the usual one),
+//           and `threads`, at least 1.
+//   Output: a PNG file of the image, given to `sink` in order as it is
+//           made: the signature, IHDR (8-bit RGB, no interlace), IDAT
+//           chunks, one per run, and IEND; no other chunk. Every row has the
+//           SUB filter. The IDAT data are one zlib stream (32 KiB window)
+//           deflated by ISA-L's igzip at its level 2, in blocks of at most
+//           16 Ki symbols.
+//   Return: true when `sink` took the whole file. False when `sink`
+//           refused bytes (it is then called no more, and `failure` is set
+//           to nullptr, even if a run failed meanwhile) or when the encoder
+//           failed first: memory ran out ("out of memory"), the deflate
+//           reported an error, or the image or the counts are not as above;
+//           `failure` then points to a static English text saying why, one
+//           line without a full stop.
+//
+//   The rows are cut into runs of `runRows` rows from the top (fewer when
+//   so many would pass 512 MiB of filtered rows), the last run taking what
+//   is left. `threads` threads, the calling thread among them,
+//   filter and deflate the runs independently, each into a piece of the
+//   stream that ends with a sync flush (the last with the stream's end);
+//   the stream's Adler-32 is combined from the runs' checksums. The file's
+//   bytes depend on the image and `runRows` alone, not on `threads` nor on
+//   the order in which the runs are done; igzip picks its code for the
+//   processor, so another machine may deflate to other bytes of the same
+//   pixels. Each run goes to `sink` as an IDAT chunk as soon as it and all
+//   runs before it are done, so at most the runs done ahead of the writing
+//   are held in memory, deflated. A thread that cannot be started leaves
+//   its share to the others. Thread-safe: calls on different images, or on
+//   the same image, may run at once.
+bool writePng(const cv::Mat& image, int runRows, int threads, const ByteSink& sink, const char*& failure);
