@@ -63,7 +63,9 @@ void closeInputFile();
 // Makes a failure of the window toolkit to reach a display (no X server,
 // say) end the process cleanly: print `text`, exit with `exitStatus`,
 // instead of the toolkit's abort and core dump. Call before the first
-// window opens.
+// window opens. On Linux, when no display is named at all (DISPLAY unset or
+// empty, and no other Qt platform chosen), the run ends so at once, without
+// loading the toolkit's display plugin only to see it fail.
 void exitOnDisplayFailure(const char* text, int exitStatus);
 
 // Shows a modal information notice with one OK button and no owner window;

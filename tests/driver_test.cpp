@@ -41,16 +41,22 @@ TEST_F(Driver, UsagePausesForOneCharacter)
 TEST_F(Driver, WithoutADisplayTheResultIsWrittenAndTheFailureReported)
 {
     const fs::path input = photo("page.jpg");
-    const Outcome outcome = run(launch({"page.jpg"}));
-    EXPECT_EQ(outcome.signal, 0) << "no abort, no core dump";
-    EXPECT_EQ(outcome.exitStatus, 3);
-    EXPECT_EQ(outcome.output, kShowError);
-    EXPECT_TRUE(samePixels(resultImage(), expectedResult(input)));
-    EXPECT_EQ(entries(folder), (std::set<std::string>{"page.jpg", "lumaLeveller.png"})) << "no temporary left";
-    // The toolkit's one line on why, without its advice to reinstall.
-    EXPECT_LE(std::count(outcome.errors.begin(), outcome.errors.end(), '\n'), 1) << outcome.errors;
-    EXPECT_NE(outcome.errors.find("display"), std::string::npos) << outcome.errors;
-    EXPECT_EQ(outcome.errors.find("einstall"), std::string::npos) << outcome.errors;
+    // No display named at all, and one named that no server answers on.
+    for (const std::vector<std::string>& environment : {std::vector<std::string>{}, {"DISPLAY=:4095"}}) {
+        SCOPED_TRACE(environment.size());
+        Launch noDisplay = launch({"page.jpg"});
+        noDisplay.environment = environment;
+        const Outcome outcome = run(noDisplay);
+        EXPECT_EQ(outcome.signal, 0) << "no abort, no core dump";
+        EXPECT_EQ(outcome.exitStatus, 3);
+        EXPECT_EQ(outcome.output, kShowError);
+        EXPECT_TRUE(samePixels(resultImage(), expectedResult(input)));
+        EXPECT_EQ(entries(folder), (std::set<std::string>{"page.jpg", "lumaLeveller.png"})) << "no temporary left";
+        // One line on why, without the toolkit's advice to reinstall.
+        EXPECT_LE(std::count(outcome.errors.begin(), outcome.errors.end(), '\n'), 1) << outcome.errors;
+        EXPECT_NE(outcome.errors.find("display"), std::string::npos) << outcome.errors;
+        EXPECT_EQ(outcome.errors.find("einstall"), std::string::npos) << outcome.errors;
+    }
 }
 
 TEST_F(Driver, EveryInputKindGivesAnEightBitColourResult)

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -119,12 +120,30 @@ void handleToolkitMessage(QtMsgType type, const QMessageLogContext& context, con
     toolkitMessageHandler(type, context, message);
 }
 
+// Why the run ends without trying the toolkit, for standard error, as the
+// toolkit says why it could not start.
+constexpr const char* kNoDisplayNamedReason = "no display: DISPLAY is not set\n";
+
+// Whether the toolkit has no display to try: it would take the X11
+// platform (none other is chosen) and no X display is named.
+bool noDisplayNamed()
+{
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const char* display = std::getenv("DISPLAY");
+    const bool x11 = platform == nullptr || *platform == '\0' || std::strcmp(platform, "xcb") == 0;
+    return x11 && (display == nullptr || *display == '\0');
+}
+
 } // namespace
 
 void exitOnDisplayFailure(const char* text, int exitStatus)
 {
     displayFailureText = text;
     displayFailureStatus = exitStatus;
+    if (noDisplayNamed()) {
+        std::fputs(kNoDisplayNamedReason, stderr);
+        endRunWithoutDisplay();
+    }
     holdingMessages = true;
     toolkitMessageHandler = qInstallMessageHandler(handleToolkitMessage);
 }
