@@ -68,21 +68,6 @@ void removeScratchFolder()
     RemoveDirectoryW(scratchFolder.c_str());
 }
 
-// `wide` in the ANSI code page, when every character has its own byte
-// sequence there.
-bool toAnsi(const std::wstring& wide, std::string& ansi)
-{
-    BOOL lossy = FALSE;
-    const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0, nullptr, &lossy);
-    if (size <= 0 || lossy) {
-        return false;
-    }
-    ansi.resize(static_cast<std::size_t>(size));
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, ansi.data(), size, nullptr, nullptr);
-    ansi.pop_back();  // the terminating null
-    return true;
-}
-
 // Makes a new private folder inside the user's temporary folder and points
 // the library's temporary copies to it. When it cannot be made, or its path
 // cannot be given in the ANSI code page that the library reads it in, the
@@ -105,7 +90,7 @@ void useScratchFolder()
         }
     }
     std::string ansiFolder;
-    if (!toAnsi(folder, ansiFolder)) {
+    if (!toCodePageExactly(folder, CP_ACP, ansiFolder)) {
         RemoveDirectoryW(folder.c_str());
         return;
     }
