@@ -31,9 +31,10 @@ int pngRunRows(int width);
 //   Output: a PNG file of the image, given to `sink` in order as it is
 //           made: the signature, IHDR (8-bit RGB, no interlace), IDAT
 //           chunks, one per run, and IEND; no other chunk. Every row has the
-//           SUB filter. The IDAT data are one zlib stream (32 KiB window)
-//           deflated by ISA-L's igzip at its level 2, in blocks of at most
-//           16 Ki symbols.
+//           SUB filter. The IDAT data are one zlib stream (its header says
+//           32 KiB window) deflated by ISA-L's igzip at its level 2, with
+//           matches at most 4 bytes back, in blocks of at most 16 Ki
+//           symbols.
 //   Return: true when `sink` took the whole file. False when `sink`
 //           refused bytes (it is then called no more, and `failure` is set
 //           to nullptr, even if a run failed meanwhile) or when the encoder
