@@ -10,8 +10,9 @@
 //   pngRunRows rows (so the file's bytes do not depend on the threads), and
 //   puts it in the working directory as "lumaLeveller.png", all or nothing:
 //   an earlier file of that name is either replaced whole or left as it
-//   was, and no temporary file stays behind. The file is written as the encoder makes
-//   it. Returns whether the file was written; when not, `encoderFailure`
-//   is the encoder's reason when the encoder failed (memory ran out, say),
-//   and nullptr when the file could not be written. Throws nothing.
+//   was, and no temporary file stays behind. The file is written as the
+//   encoder makes it. Returns whether the file was written; when not,
+//   `encoderFailure` is the encoder's reason when the encoder failed (memory
+//   ran out, say), and nullptr when the file could not be written. Throws
+//   nothing.
 bool saveResult(const cv::Mat& result, const char*& encoderFailure);

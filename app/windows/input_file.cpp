@@ -63,20 +63,32 @@ bool startsWith(const std::wstring& text, const wchar_t* prefix)
     return text.compare(0, std::wcslen(prefix), prefix) == 0;
 }
 
-// The full path of `path` as the system resolves it; empty when it cannot.
-std::wstring fullPath(const std::wstring& path)
+// What the Win32 path call `ask(buffer, capacity)` gives: such a call
+// returns the capacity it needs, with its terminating null, when the buffer
+// is too small (or none), the length it wrote otherwise, and 0 when it
+// fails. Empty when it fails.
+template <typename Ask>
+std::wstring askForPath(Ask ask)
 {
-    const DWORD capacity = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    const DWORD capacity = ask(nullptr, 0);
     if (capacity == 0) {
         return std::wstring();
     }
-    std::wstring full(capacity, L'\0');
-    const DWORD length = GetFullPathNameW(path.c_str(), capacity, &full[0], nullptr);
+    std::wstring path(capacity, L'\0');
+    const DWORD length = ask(&path[0], capacity);
     if (length == 0 || length >= capacity) {
         return std::wstring();
     }
-    full.resize(length);
-    return full;
+    path.resize(length);
+    return path;
+}
+
+// The full path of `path` as the system resolves it; empty when it cannot.
+std::wstring fullPath(const std::wstring& path)
+{
+    return askForPath([&](wchar_t* buffer, DWORD capacity) {
+        return GetFullPathNameW(path.c_str(), capacity, buffer, nullptr);
+    });
 }
 
 // The full path `full` as the wide file API takes it on every Windows: as
@@ -109,17 +121,9 @@ std::wstring plainForm(const std::wstring& name)
 // (on volumes that make no short names), empty when it cannot be had.
 std::wstring shortName(const std::wstring& name)
 {
-    const DWORD capacity = GetShortPathNameW(name.c_str(), nullptr, 0);
-    if (capacity == 0) {
-        return std::wstring();
-    }
-    std::wstring shortened(capacity, L'\0');
-    const DWORD length = GetShortPathNameW(name.c_str(), &shortened[0], capacity);
-    if (length == 0 || length >= capacity) {
-        return std::wstring();
-    }
-    shortened.resize(length);
-    return shortened;
+    return askForPath([&](wchar_t* buffer, DWORD capacity) {
+        return GetShortPathNameW(name.c_str(), buffer, capacity);
+    });
 }
 
 // Whether the ANSI name `name`, opened as the C runtime opens it, is the
