@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -23,19 +24,29 @@ constexpr const char* kUnsupportedImage = "the PNG writer takes 8-bit colour ima
 constexpr const char* kBadCounts = "the PNG writer needs at least one row per run and one thread";
 constexpr const char* kDeflateStopped = "the deflate stopped before the end of its input";
 
-// igzip's level, window and work space. Level 2 is as fast as level 1 and
-// never larger here. igzip matches greedily: on a photograph's filtered
-// rows, which are mostly small differences, the short matches it finds far
-// back cost more than the bytes they replace, and with the full 32 KiB
-// window its files came out up to 11 % larger than zlib's at the library's
-// settings. A window of 4 bytes still takes repeated pixels and runs of one
-// value and leaves the rest to the Huffman codes; the work space's "small"
-// size, room for 16 Ki symbols, renews those codes four times as often as
-// the default, which a photographed page's mix of paper and print needs.
-constexpr std::uint32_t kLevel = 2;
+// igzip's level, window and work space, measured on the rows as filtered
+// below, on the fourteen images of bench/compare (differences in points of
+// the image library's file size). Level 1 deflates them to within 0.01 of
+// level 2's size in 2 to 9 % less time; level 3 took 40 % more time and
+// its files were 0.3 to 3.7 larger. igzip matches greedily: on a
+// photograph's filtered rows, which are mostly small differences, the
+// short matches it finds far back cost more than the bytes they replace.
+// A window of 4 bytes, which still reaches the pixel to the left, made the
+// smallest file of every image: 8 bytes cost 0.2 to 2.5, the full 32 KiB
+// window 3.7 to 17, 2 bytes up to 0.06. The work space's "small" size,
+// room for 16 Ki symbols, renews the Huffman codes four times as often as
+// the default: 32 Ki symbols made the camera photographs 0.1 to 0.2
+// smaller but the bundled sample, a page's mix of paper and print, 0.8
+// larger; 4 Ki symbols made twelve of the fourteen 0.4 to 1.0 larger.
+constexpr std::uint32_t kLevel = 1;
 constexpr std::uint16_t kHistoryBits = 2;
-constexpr std::uint32_t kLevelBufferSize = ISAL_DEF_LVL2_SMALL;
+constexpr std::uint32_t kLevelBufferSize = ISAL_DEF_LVL1_SMALL;
+
+// The PNG filters the rows choose from, by their numbers in the file.
 constexpr unsigned char kSubFilter = 1;
+constexpr unsigned char kPaethFilter = 4;
+// The bytes of one pixel, and so how far back the pixel to the left is.
+constexpr std::size_t kPixelBytes = 3;
 
 constexpr unsigned char kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
 // A zlib stream's header for a 32 KiB window, igzip's default, at the
@@ -70,6 +81,19 @@ struct Workspace {
     std::unique_ptr<isal_zstream> stream;
     std::unique_ptr<unsigned char[]> levelBuffer;
     std::unique_ptr<unsigned char[]> rows;  // the run's rows, filtered
+    // Two rows of pixels in red-green-blue order, each after a pixel of
+    // zeros, as the filters read them (see PixelRows), and room for one
+    // more row, filtered.
+    std::unique_ptr<unsigned char[]> pixels;
+};
+
+// The row being filtered and the one above it, each in red-green-blue
+// order with a pixel of zeros before its first byte: the pixel left of the
+// first, as PNG's filters take it. Above the image's first row is a row of
+// zeros.
+struct PixelRows {
+    unsigned char* above;
+    unsigned char* row;
 };
 
 // What the threads of one writePng share.
@@ -110,34 +134,107 @@ const char* deflateFailure(int code)
     }
 }
 
-// Writes row `y` of `image` to `out` as PNG stores it with the SUB filter:
-// the filter's number, then the pixels in red-green-blue order, each byte
-// less the same channel's byte one pixel to the left (0 left of the first).
-void filterRow(const cv::Mat& image, int y, unsigned char* out)
+// Copies row `y` of `image` to `out` in red-green-blue order.
+void copyPixels(const cv::Mat& image, int y, unsigned char* out)
 {
     const unsigned char* bgr = image.ptr<unsigned char>(y);
-    const std::size_t bytes = 3 * static_cast<std::size_t>(image.cols);
-    out[0] = kSubFilter;
-    out[1] = bgr[2];
-    out[2] = bgr[1];
-    out[3] = bgr[0];
-    for (std::size_t i = 3; i < bytes; i += 3) {
-        out[1 + i] = static_cast<unsigned char>(bgr[i + 2] - bgr[i - 1]);
-        out[2 + i] = static_cast<unsigned char>(bgr[i + 1] - bgr[i - 2]);
-        out[3 + i] = static_cast<unsigned char>(bgr[i] - bgr[i - 3]);
+    const std::size_t bytes = kPixelBytes * static_cast<std::size_t>(image.cols);
+    for (std::size_t i = 0; i < bytes; i += kPixelBytes) {
+        out[i] = bgr[i + 2];
+        out[i + 1] = bgr[i + 1];
+        out[i + 2] = bgr[i];
     }
 }
 
-// Makes what `workspace` lacks for runs of up to `rowBytes` filtered bytes.
-// Returns false when memory ran out.
-bool prepare(Workspace& workspace, std::size_t rowBytes)
+// The filters below are plain loops over bytes, with no branch that the
+// compiler cannot turn into a select, so that it vectorises them (Paeth on
+// 16-bit lanes). Each adds up the magnitudes of its results in 16 bits
+// over blocks of kSumBlock bytes: summing in 64 bits throughout took about
+// a third longer.
+constexpr std::size_t kSumBlock = 256;  // 256 magnitudes of at most 128 fit 16 bits
+
+// The magnitude of `filtered` read as a signed byte.
+unsigned char magnitude(unsigned char filtered)
+{
+    return std::min(filtered, static_cast<unsigned char>(-filtered));
+}
+
+// Writes bytes `begin` to `end` of `rows.row` to `out` with the SUB filter:
+// each less the byte one pixel to the left. Returns the sum of the
+// results' magnitudes.
+std::uint16_t subBlock(const PixelRows& rows, std::size_t begin, std::size_t end, unsigned char* __restrict out)
+{
+    const unsigned char* __restrict row = rows.row;
+    std::uint16_t sum = 0;
+    for (std::size_t i = begin; i < end; ++i) {
+        out[i] = static_cast<unsigned char>(row[i] - row[i - kPixelBytes]);
+        sum = static_cast<std::uint16_t>(sum + magnitude(out[i]));
+    }
+    return sum;
+}
+
+// As subBlock, with the Paeth filter: each byte less whichever of the
+// bytes to the left, above and above-left is nearest to left + above -
+// above-left, the first of them on a tie.
+std::uint16_t paethBlock(const PixelRows& rows, std::size_t begin, std::size_t end, unsigned char* __restrict out)
+{
+    const unsigned char* __restrict row = rows.row;
+    const unsigned char* __restrict above = rows.above;
+    std::uint16_t sum = 0;
+    for (std::size_t i = begin; i < end; ++i) {
+        const std::int16_t left = row[i - kPixelBytes];
+        const std::int16_t up = above[i];
+        const std::int16_t corner = above[i - kPixelBytes];
+        // The distances of the estimate left + up - corner from each.
+        const std::int16_t fromLeft = static_cast<std::int16_t>(std::abs(up - corner));
+        const std::int16_t fromUp = static_cast<std::int16_t>(std::abs(left - corner));
+        const std::int16_t fromCorner = static_cast<std::int16_t>(std::abs(left + up - 2 * corner));
+        const std::int16_t predicted =
+            fromLeft <= fromUp && fromLeft <= fromCorner ? left : fromUp <= fromCorner ? up : corner;
+        out[i] = static_cast<unsigned char>(row[i] - predicted);
+        sum = static_cast<std::uint16_t>(sum + magnitude(out[i]));
+    }
+    return sum;
+}
+
+// Filters the `size` bytes of `rows.row` into `out` with `filter`, a block
+// at a time. Returns the sum of the results' magnitudes.
+std::uint64_t filterBytes(std::uint16_t (*filter)(const PixelRows&, std::size_t, std::size_t, unsigned char*),
+                          const PixelRows& rows, std::size_t size, unsigned char* out)
+{
+    std::uint64_t sum = 0;
+    for (std::size_t begin = 0; begin < size; begin += kSumBlock) {
+        sum += filter(rows, begin, std::min(size, begin + kSumBlock), out);
+    }
+    return sum;
+}
+
+// Writes `rows.row` to `out` as PNG stores it: the filter's number, then
+// the filtered bytes, with whichever of SUB and Paeth gives the smaller sum
+// of magnitudes (SUB on a tie). `spare` has room for a row.
+void filterRow(const PixelRows& rows, std::size_t size, unsigned char* spare, unsigned char* out)
+{
+    const std::uint64_t subSum = filterBytes(subBlock, rows, size, spare);
+    if (filterBytes(paethBlock, rows, size, out + 1) < subSum) {
+        out[0] = kPaethFilter;
+    } else {
+        out[0] = kSubFilter;
+        std::memcpy(out + 1, spare, size);
+    }
+}
+
+// Makes what `workspace` lacks for runs of up to `rowBytes` filtered bytes
+// of rows of `pixelBytes` bytes of pixels. Returns false when memory ran
+// out.
+bool prepare(Workspace& workspace, std::size_t rowBytes, std::size_t pixelBytes)
 {
     if (!workspace.stream) {
         workspace.stream.reset(new (std::nothrow) isal_zstream);
         workspace.levelBuffer.reset(new (std::nothrow) unsigned char[kLevelBufferSize]);
         workspace.rows.reset(new (std::nothrow) unsigned char[rowBytes]);
+        workspace.pixels.reset(new (std::nothrow) unsigned char[3 * pixelBytes + 2 * kPixelBytes]);
     }
-    return workspace.stream && workspace.levelBuffer && workspace.rows;
+    return workspace.stream && workspace.levelBuffer && workspace.rows && workspace.pixels;
 }
 
 // Moves the `used` bytes of `bytes` into a buffer twice as large and points
@@ -207,18 +304,39 @@ const char* deflateRows(Workspace& workspace, std::size_t size, Run& run, std::s
     return nullptr;
 }
 
+// Filters the rows of `run` into `workspace.rows`. Its first row is filtered
+// against the image's row above it, as a decoder reads it, so that the
+// filters chosen do not depend on where the runs are cut.
+void filterRows(const cv::Mat& image, Workspace& workspace, const Run& run)
+{
+    const std::size_t size = filteredRowSize(image.cols) - 1;
+    unsigned char* pixels = workspace.pixels.get();
+    PixelRows rows{pixels + kPixelBytes, pixels + size + 2 * kPixelBytes};
+    unsigned char* spare = rows.row + size;
+    std::memset(rows.above - kPixelBytes, 0, kPixelBytes);
+    std::memset(rows.row - kPixelBytes, 0, kPixelBytes);
+    if (run.firstRow == 0) {
+        std::memset(rows.above, 0, size);
+    } else {
+        copyPixels(image, run.firstRow - 1, rows.above);
+    }
+    for (int k = 0; k < run.rows; ++k) {
+        copyPixels(image, run.firstRow + k, rows.row);
+        filterRow(rows, size, spare, workspace.rows.get() + (size + 1) * static_cast<std::size_t>(k));
+        std::swap(rows.above, rows.row);
+    }
+}
+
 // Filters and deflates the rows of `run`, and takes their checksum and the
 // CRC of its chunk's type and data. Returns nullptr, or why it failed.
 const char* deflateRun(const cv::Mat& image, Workspace& workspace, std::size_t runBytes, Run& run, bool first,
                        bool last)
 {
-    if (!prepare(workspace, runBytes)) {
+    const std::size_t rowSize = filteredRowSize(image.cols);
+    if (!prepare(workspace, runBytes, rowSize - 1)) {
         return kOutOfMemory;
     }
-    const std::size_t rowSize = filteredRowSize(image.cols);
-    for (int k = 0; k < run.rows; ++k) {
-        filterRow(image, run.firstRow + k, workspace.rows.get() + rowSize * static_cast<std::size_t>(k));
-    }
+    filterRows(image, workspace, run);
     const std::size_t size = rowSize * static_cast<std::size_t>(run.rows);
     run.adler = isal_adler32(1, workspace.rows.get(), size);
     const char* failure = deflateRows(workspace, size, run, first ? sizeof kZlibHeader : 0, last);

@@ -30,10 +30,15 @@ int pngRunRows(int width);
 //           and `threads`, at least 1.
 //   Output: a PNG file of the image, given to `sink` in order as it is
 //           made: the signature, IHDR (8-bit RGB, no interlace), IDAT
-//           chunks, one per run, and IEND; no other chunk. Every row has the
-//           SUB filter. The IDAT data are one zlib stream (its header says
-//           32 KiB window) deflated by ISA-L's igzip at its level 2, with
-//           matches at most 4 bytes back, in blocks of at most 16 Ki
+//           chunks, one per run, and IEND; no other chunk. Each row has
+//           whichever of the SUB and Paeth filters gives the smaller sum of
+//           magnitudes of its filtered bytes, each read as a signed byte;
+//           SUB on a tie. The rule reads that row and the one above alone
+//           (zeros above the first row, as PNG has it), so a row gets the
+//           same filter however the rows are cut into runs and whatever
+//           the threads. The IDAT data are one zlib stream (its header
+//           says 32 KiB window) deflated by ISA-L's igzip at its level 1,
+//           with matches at most 4 bytes back, in blocks of at most 16 Ki
 //           symbols.
 //   Return: true when `sink` took the whole file. False when `sink`
 //           refused bytes (it is then called no more, and `failure` is set
@@ -45,16 +50,18 @@ int pngRunRows(int width);
 //
 //   The rows are cut into runs of `runRows` rows from the top (fewer when
 //   so many would pass 512 MiB of filtered rows), the last run taking what
-//   is left. `threads` threads, the calling thread among them,
-//   filter and deflate the runs independently, each into a piece of the
-//   stream that ends with a sync flush (the last with the stream's end);
-//   the stream's Adler-32 is combined from the runs' checksums. The file's
-//   bytes depend on the image and `runRows` alone, not on `threads` nor on
-//   the order in which the runs are done; igzip picks its code for the
-//   processor, so another machine may deflate to other bytes of the same
-//   pixels. Each run goes to `sink` as an IDAT chunk as soon as it and all
-//   runs before it are done, so at most the runs done ahead of the writing
-//   are held in memory, deflated. A thread that cannot be started leaves
-//   its share to the others. Thread-safe: calls on different images, or on
-//   the same image, may run at once.
+//   is left. `threads` threads, the calling thread among them, filter and
+//   deflate the runs independently (a run's first row is filtered against
+//   the image's row above it, which is in memory), each into a piece of
+//   the stream that ends with a sync flush (the last with the stream's
+//   end); the stream's Adler-32 is combined from the runs' checksums. The
+//   file's bytes depend on the image and `runRows` alone, not on `threads`
+//   nor on the order in which the runs are done; igzip picks its code for
+//   the processor, so another machine may deflate to other bytes of the
+//   same pixels. Each run goes to `sink` as an IDAT chunk as soon as it and
+//   all runs before it are done, so at most the runs done ahead of the
+//   writing are held in memory, deflated, besides each thread's run of
+//   filtered rows and three rows of pixels. A thread that cannot be
+//   started leaves its share to the others. Thread-safe: calls on
+//   different images, or on the same image, may run at once.
 bool writePng(const cv::Mat& image, int runRows, int threads, const ByteSink& sink, const char*& failure);

@@ -47,8 +47,10 @@ std::uint32_t bigEndian(const std::string& bytes, std::size_t at)
 // Whether `png` is a file of 8-bit RGB pixels of `size` made of IHDR,
 // `idatChunks` IDAT chunks and IEND, in that order and nothing after, each
 // chunk's CRC right, and whose IDAT data are one zlib stream, Adler-32
-// right, that ends with the data and holds every row with the SUB filter.
-testing::AssertionResult wellFormed(const std::string& png, cv::Size size, int idatChunks)
+// right, that ends with the data and holds every row with the SUB or the
+// Paeth filter. The filtered rows go to `filtered`, when given.
+testing::AssertionResult wellFormed(const std::string& png, cv::Size size, int idatChunks,
+                                    std::string* filtered = nullptr)
 {
     if (png.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0)
         return testing::AssertionFailure() << "no signature";
@@ -83,8 +85,10 @@ testing::AssertionResult wellFormed(const std::string& png, cv::Size size, int i
         return testing::AssertionFailure() << "zlib: " << zError(code) << ", " << rowsLength << " bytes from "
                                            << dataLength << " of " << data.size();
     for (std::size_t row = 0; row < std::size_t(size.height); ++row)
-        if (rows[row * rowSize] != 1)
+        if (rows[row * rowSize] != 1 && rows[row * rowSize] != 4)
             return testing::AssertionFailure() << "row " << row << " has filter " << int(rows[row * rowSize]);
+    if (filtered != nullptr)
+        filtered->assign(rows.begin(), rows.end() - 1);
     return testing::AssertionSuccess();
 }
 
@@ -218,7 +222,8 @@ TEST(PngWriter, RunsHoldAMebibyteOfRowsAndAtLeastOne)
 }
 
 // The runs are cut as pngRunRows says, the file checked with Debian's
-// pngcheck.
+// pngcheck. Each row's filter depends on it and the row above alone: the
+// rows come out filtered as with a run for every row.
 TEST(PngWriter, OneThreadAndFourWriteTheSameBytesThatPngcheckAccepts)
 {
     const cv::Size sizes[] = {
@@ -226,23 +231,54 @@ TEST(PngWriter, OneThreadAndFourWriteTheSameBytesThatPngcheckAccepts)
         {600, 1300},                   // runs of 582 rows, the last of 136
         {1500, 699},                   // runs of 232 rows, the last of 3
     };
-    const fs::path file = fs::temp_directory_path() / ("lumaLeveller-pngcheck-" + std::to_string(::getpid()) + ".png");
     cv::RNG rng(7);
+    std::vector<cv::Mat> images;
     for (const cv::Size size : sizes) {
-        SCOPED_TRACE(size);
         // Noise over a gradient, as deflate meets in a photograph's rows.
         cv::Mat image(size, CV_8UC3);
         for (int y = 0; y < image.rows; ++y)
             image.row(y).setTo(cv::Scalar(y % 256, (3 * y) % 256, 128));
         cv::Mat noise(size, CV_8UC3);
         rng.fill(noise, cv::RNG::NORMAL, 0, 6);
-        image += noise;
-        const std::string one = encode(image, pngRunRows(size.width), 1);
-        EXPECT_EQ(one, encode(image, pngRunRows(size.width), 4));
+        images.push_back(image + noise);
+    }
+    // Paeth's rows, then SUB's: vertical stripes of noise, which Paeth
+    // takes from the row above, across the first cut (row 582); below,
+    // horizontal ramps under rows of noise, which SUB takes from the left.
+    cv::Mat mixed(1300, 600, CV_8UC3);
+    rng.fill(mixed.row(0), cv::RNG::UNIFORM, 0, 256);
+    for (int y = 1; y < mixed.rows; ++y) {
+        if (y < 700)
+            mixed.row(0).copyTo(mixed.row(y));
+        else if (y % 2 == 0)
+            rng.fill(mixed.row(y), cv::RNG::UNIFORM, 0, 256);
+        else
+            for (int x = 0; x < mixed.cols; ++x)
+                mixed.at<cv::Vec3b>(y, x) = cv::Vec3b::all(static_cast<unsigned char>(x + y));
+    }
+    images.push_back(mixed);
+
+    const fs::path file = fs::temp_directory_path() / ("lumaLeveller-pngcheck-" + std::to_string(::getpid()) + ".png");
+    for (const cv::Mat& image : images) {
+        SCOPED_TRACE(image.size());
+        const int runRows = pngRunRows(image.cols);
+        const std::string one = encode(image, runRows, 1);
+        EXPECT_EQ(one, encode(image, runRows, 4));
         EXPECT_TRUE(decodesTo(one, image));
+        std::string filtered, filteredByRow;
+        EXPECT_TRUE(wellFormed(one, image.size(), (image.rows + runRows - 1) / runRows, &filtered));
+        EXPECT_TRUE(wellFormed(encode(image, 1, 2), image.size(), image.rows, &filteredByRow));
+        EXPECT_TRUE(filtered == filteredByRow) << "the filters depend on the runs";
         std::ofstream(file, std::ios::binary) << one;
         EXPECT_EQ(std::system(("timeout 60 pngcheck -q " + file.string()).c_str()), 0);
     }
+    std::string filtered;
+    ASSERT_TRUE(wellFormed(encode(mixed, pngRunRows(mixed.cols), 2), mixed.size(), 3, &filtered));
+    const std::size_t rowSize = 1 + 3 * std::size_t(mixed.cols);
+    for (const int row : {0, 1, 581, 582, 699})
+        EXPECT_EQ(int(filtered[row * rowSize]), row == 0 ? 1 : 4) << "row " << row;
+    for (const int row : {701, 1163, 1164, 1299})
+        EXPECT_EQ(int(filtered[row * rowSize]), 1) << "row " << row;
     fs::remove(file);
 }
 
