@@ -165,9 +165,10 @@ unsigned char magnitude(unsigned char filtered)
 std::uint16_t subBlock(const PixelRows& rows, std::size_t begin, std::size_t end, unsigned char* __restrict out)
 {
     const unsigned char* __restrict row = rows.row;
+    const unsigned char* __restrict left = rows.row - kPixelBytes;
     std::uint16_t sum = 0;
     for (std::size_t i = begin; i < end; ++i) {
-        out[i] = static_cast<unsigned char>(row[i] - row[i - kPixelBytes]);
+        out[i] = static_cast<unsigned char>(row[i] - left[i]);
         sum = static_cast<std::uint16_t>(sum + magnitude(out[i]));
     }
     return sum;
@@ -179,12 +180,14 @@ std::uint16_t subBlock(const PixelRows& rows, std::size_t begin, std::size_t end
 std::uint16_t paethBlock(const PixelRows& rows, std::size_t begin, std::size_t end, unsigned char* __restrict out)
 {
     const unsigned char* __restrict row = rows.row;
+    const unsigned char* __restrict rowLeft = rows.row - kPixelBytes;
     const unsigned char* __restrict above = rows.above;
+    const unsigned char* __restrict aboveLeft = rows.above - kPixelBytes;
     std::uint16_t sum = 0;
     for (std::size_t i = begin; i < end; ++i) {
-        const std::int16_t left = row[i - kPixelBytes];
+        const std::int16_t left = rowLeft[i];
         const std::int16_t up = above[i];
-        const std::int16_t corner = above[i - kPixelBytes];
+        const std::int16_t corner = aboveLeft[i];
         // The distances of the estimate left + up - corner from each.
         const std::int16_t fromLeft = static_cast<std::int16_t>(std::abs(up - corner));
         const std::int16_t fromUp = static_cast<std::int16_t>(std::abs(left - corner));
