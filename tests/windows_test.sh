@@ -127,7 +127,6 @@ dismiss_notice() {
         timeout 10 xdotool mousemove --window "$notice" 30 30 click 1 sleep 0.3 key Return
     wait_for_exit
 }
-shown() { wait_for_window "$1" >/dev/null; }
 start_exe window ../../inputs/page.jpg
 check "notice '$caption' shown" shown "$caption"
 check "window '$window_name' shown with it" shown "$window_name"
@@ -153,17 +152,12 @@ same_as_linux() { # name [input]
     differing=$(compare -metric AE "$dir/lumaLeveller.png" "$scratch/linux-$1/lumaLeveller.png" null: 2>&1) &&
         equal "$differing" 0
 }
-window_fits() { # image-width image-height
-    local WINDOW X Y WIDTH HEIGHT SCREEN
-    eval "$(timeout 5 xdotool getwindowgeometry --shell "$(find_window "$window_name")")" &&
-        shown_fitted "$1" "$2" "$WIDTH" "$HEIGHT" $((2 * border)) $((title_bar + 2 * border)) \
-            $((X - border)) $((Y - border - title_bar))
-}
 for size in 400x300 3000x2000 800x2400; do
     photo_like "${size%x*}" "${size#*x}" "$scratch/inputs/$size.png" || exit 1
     start_exe "$size" "../../inputs/$size.png"
     check "$size: notice shown" shown "$caption"
-    check "$size: the window takes the image's size, or fits the screen" window_fits "${size%x*}" "${size#*x}"
+    check "$size: the window takes the image's size, or fits the screen" window_fits "${size%x*}" "${size#*x}" \
+        $((2 * border)) $((title_bar + 2 * border)) "$border" $((title_bar + border))
     [[ -n $fitted_screenshot && $size == 3000x2000 ]] && timeout 20 import -window root "$fitted_screenshot" &&
         echo "screenshot: $fitted_screenshot"
     dismiss_notice
