@@ -8,7 +8,7 @@
 # (see fit cases). Needs xdotool, Xvfb and ImageMagick; run it under
 # xvfb-run, which gives it a display of its own of 1280x1024 pixels:
 #
-#   xvfb-run -a -s "-screen 0 1280x1024x24" bash presentation_test.sh LUMALEVELLER IMAGE [SCREENSHOT]
+#   xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash presentation_test.sh LUMALEVELLER IMAGE [SCREENSHOT]
 #
 # SCREENSHOT, if given, is where the screen is saved while the window shows
 # an image scaled down to fit.

@@ -3,7 +3,7 @@
 # prefix of the test's own with a Chinese locale (code page 936), as user
 # nobody when run as root (who could write anywhere). Run it under xvfb-run:
 #
-#   xvfb-run -a -s "-screen 0 1280x1024x24" bash windows_test.sh ZIP LUMALEVELLER SAMPLE [SCREENSHOT [FITTED]]
+#   xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash windows_test.sh ZIP LUMALEVELLER SAMPLE [SCREENSHOT [FITTED]]
 #
 # LUMALEVELLER is the Linux build, whose results the pixels are compared to.
 # SCREENSHOT and FITTED, if given, are where the screen is saved while the
