@@ -85,7 +85,10 @@ start_exe() { # name arguments...
     (set -o pipefail; cd "$dir" && wine "$exe" "${@:2}" <"${stdin:-/dev/null}" 2>/dev/null | cat >"$dir.out") &
     pid=$!
 }
-run_exe() { start_exe "$@"; wait_for_exit; }
+# A whole run takes longer than exit_seconds on a busy machine: Wine's start
+# alone can take that long.
+wait_long() { local end=$((SECONDS + run_seconds)); while running && ((SECONDS < end)); do sleep 0.1; done; wait_for_exit; }
+run_exe() { start_exe "$@"; wait_long; }
 wait_until() { local end=$((SECONDS + show_seconds)); until "$@"; do running && ((SECONDS < end)) || return 1; sleep 0.3; done; }
 
 mkdir "$scratch/inputs" && cp "$sample" "$scratch/inputs/page.jpg"
@@ -319,8 +322,6 @@ interrupt_after() { # glob seconds: Ctrl+C that long after a file matching glob 
     sleep "$2"
     process=$(exe_process "$pid") && kill -INT "$process"
 }
-# The large runs take longer than exit_seconds on a busy machine.
-wait_long() { local end=$((SECONDS + run_seconds)); while running && ((SECONDS < end)); do sleep 0.1; done; wait_for_exit; }
 DISPLAY= start_exe big ../../inputs/big.jpg
 wait_long
 new_result=$dir/lumaLeveller.png
