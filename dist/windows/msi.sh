@@ -11,7 +11,7 @@
 # other versions, to install over the built one.
 set -euo pipefail
 
-folder=$(realpath "$1") version=$2 msi=$3
+folder=$(realpath "$1") version=$2 msi=$(realpath "$3")
 here=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -58,7 +58,6 @@ wrestool -x --type=14 -o "$work/lumaLeveller.ico" "$folder/lumaLeveller.exe"
   wixl-heat --directory-ref LicensesFolder --component-group Licenses --var var.Licenses -p licenses/ --win64 \
     >"$work/Licenses.wxs"
 extension_fragment >"$work/Extensions.wxs"
-msi=$(realpath "$msi")
 (cd "$work" && wixl -a x64 -D Version="$version" -D Folder=files -D Icon=lumaLeveller.ico -D Licenses=files/licenses \
   -D Win64=yes -o "$msi" "$here/lumaLeveller.wxs" Extensions.wxs Licenses.wxs)
 add_path_entry
