@@ -63,8 +63,9 @@ void waitOnOwnConsole()
         return;
     }
     std::fflush(stdout);
-    // A read of the console returns with its line, as getchar's does; one
-    // of a file, a pipe or NUL at its end returns at once.
+    // Read past the C library, whose first read allocates a buffer, which a
+    // crashed process must not. A read of the console returns with its line,
+    // as getchar's does; one of a file, a pipe or NUL at its end at once.
     char key = 0;
     DWORD read = 0;
     ReadFile(GetStdHandle(STD_INPUT_HANDLE), &key, 1, &read, nullptr);
