@@ -192,9 +192,16 @@ int main(int argc, char** argv)
     if (arguments.size() != 1) {
         return usage();
     }
+    int exitStatus = status::success;
     try {
-        return run(arguments[0]);
+        exitStatus = run(arguments[0]);
     } catch (const std::exception& error) {
-        return processingFailed(error);
+        exitStatus = processingFailed(error);
     }
+    // Every other outcome has printed its text, which a console of the
+    // program's own would take away with it.
+    if (exitStatus != status::success) {
+        waitOnOwnConsole();
+    }
+    return exitStatus;
 }

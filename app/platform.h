@@ -24,6 +24,15 @@ std::vector<std::string> programArguments(int argc, char** argv);
 // no console) when standard output is a file or a pipe.
 void printText(const char* text);
 
+// After a run that ended with one of its texts: when the console is the
+// program's alone (one that Windows made for a start from Explorer, "Open
+// with", a drop on the program or the Run box, and closes with it), flushes
+// standard output and waits for a key, as the usage text does, so that the
+// text can be read; returns at once when standard input is at its end, and
+// anywhere else (a console a person opened, no console, Linux). Allocates
+// nothing, so that a handler that ends the process may call it.
+void waitOnOwnConsole();
+
 // --- Input file (input_file.cpp) ---
 
 // The largest input the in-memory decoder takes, in bytes.

@@ -359,4 +359,5 @@ check "Ctrl+C while decoding from the copy in the run's own folder: status 58 ($
 check "no folder and no copy left in the temporary folder" \
     bash -c "! compgen -G '$temporary_folder/lumaLeveller.*' && ! compgen -G '$temporary_folder/ocv*'"
 
+source "$(dirname "${BASH_SOURCE[0]}")/windows_install.sh"
 finish_checks

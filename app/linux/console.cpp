@@ -13,3 +13,8 @@ void printText(const char* text)
 {
     std::puts(text);
 }
+
+void waitOnOwnConsole()
+{
+    // A terminal outlives the programs run in it.
+}

@@ -1,6 +1,7 @@
 // Windows: the arguments come from the wide command line as UTF-8; console
 // texts are UTF-16 on a console, and bytes in the console's code page when
-// standard output is a file or a pipe.
+// standard output is a file or a pipe; a run that ends with a text waits for
+// a key on a console of its own.
 #include "console.h"
 #include "platform.h"
 #include "text_encoding.h"
@@ -50,6 +51,24 @@ void printText(const char* text)
     } else {
         std::fputs(toCodePage(wide, byteCodePage()).c_str(), stdout);
     }
+}
+
+void waitOnOwnConsole()
+{
+    // The console's processes: this one alone when the console was made for
+    // it; more (the shell, and others in a pipeline) on one a person opened;
+    // none without a console.
+    DWORD processes[2];
+    if (GetConsoleProcessList(processes, 2) != 1) {
+        return;
+    }
+    std::fflush(stdout);
+    // Read past the C library, whose first read allocates a buffer, which a
+    // crashed process must not. A read of the console returns with its line,
+    // as getchar's does; one of a file, a pipe or NUL at its end at once.
+    char key = 0;
+    DWORD read = 0;
+    ReadFile(GetStdHandle(STD_INPUT_HANDLE), &key, 1, &read, nullptr);
 }
 
 void endAsInterrupted()

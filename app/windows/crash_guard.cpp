@@ -116,7 +116,8 @@ void endScratchFolder()
 
 // Closes the files that the crashed decoder left open through the C
 // library (the copy of the input among them, which could not be removed
-// open), removes the scratch folder, prints the text and exits.
+// open), removes the scratch folder, prints the text, waits on a console of
+// the program's own as a run that returns with a text does, and exits.
 void exitAfterCrash(int)
 {
     if (scratchInUse) {
@@ -131,6 +132,7 @@ void exitAfterCrash(int)
         std::fwrite(crashBytes.data(), 1, crashBytes.size(), stdout);
         std::fflush(stdout);
     }
+    waitOnOwnConsole();
     std::_Exit(crashStatus);
 }
 

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Builds the Windows installer from the files of the Windows zip with
+# msitools (wixl, wixl-heat, msibuild) and icoutils (wrestool):
+#
+#   msi.sh FOLDER VERSION MSI
+#
+# FOLDER holds what the zip holds (lumaLeveller.exe, README.txt,
+# LICENSE.txt, NOTICE.txt, licenses/); VERSION is the project's, three
+# numbers; MSI is the file to write. lumaLeveller.wxs says what it
+# installs. scripts/windows runs it beside cpack; the Wine test runs it for
+# other versions, to install over the built one.
+set -euo pipefail
+
+folder=$(realpath "$1") version=$2 msi=$(realpath "$3")
+here=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Every image type the Windows build reads (README.txt lists them):
+# "Open with" offers the program for them.
+extensions=(.jpg .jpeg .jpe .png .bmp .dib .tif .tiff .webp .jp2 .exr .pbm .pgm .ppm .pnm .pam .pfm .sr .ras
+            .hdr .pic)
+
+# The types as registry values of one component: the application's
+# SupportedTypes and each type's OpenWithProgids, which lists the program
+# beside the type's default without changing it.
+extension_fragment() {
+  echo '<?xml version="1.0" encoding="utf-8"?>'
+  echo '<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi"><Fragment><DirectoryRef Id="INSTALLDIR">'
+  echo '<Component Id="Extensions" Guid="60944CA4-94B0-4CD3-A85A-B864371D0009" Win64="yes">'
+  local extension
+  for extension in "${extensions[@]}"; do
+    echo "<RegistryValue Root=\"HKLM\" Key=\"Software\\Classes\\Applications\\lumaLeveller.exe\\SupportedTypes\"
+            Name=\"$extension\" Type=\"string\" Value=\"\"/>"
+    echo "<RegistryValue Root=\"HKLM\" Key=\"Software\\Classes\\$extension\\OpenWithProgids\"
+            Name=\"lumaLeveller.Image\" Type=\"string\" Value=\"\"/>"
+  done
+  echo '</Component></DirectoryRef>'
+  echo '<ComponentGroup Id="Extensions"><ComponentRef Id="Extensions"/></ComponentGroup></Fragment></Wix>'
+}
+
+# The system PATH, which wixl 0.101 cannot write: an Environment table row
+# that appends the folder at install (=), removes it at uninstall (-), in
+# the system's environment (*), with the actions that apply it.
+add_path_entry() {
+  printf '%s\r\n' $'Environment\tName\tValue\tComponent_' $'s72\tl255\tL255\ts72' $'Environment\tEnvironment' \
+    $'PATH\t=-*PATH\t[~];[INSTALLDIR]\tProgram' >"$work/Environment.idt"
+  (cd "$work" && msibuild "$msi" -i Environment.idt \
+    -q "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('RemoveEnvironmentStrings', 3300)" \
+    -q "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('WriteEnvironmentStrings', 5200)")
+}
+
+# wixl takes sources by relative paths only: it runs in the work folder,
+# where files/ is the zip's folder.
+ln -s "$folder" "$work/files"
+wrestool -x --type=14 -o "$work/lumaLeveller.ico" "$folder/lumaLeveller.exe"
+(cd "$folder" && find licenses -type f | LC_ALL=C sort) |
+  wixl-heat --directory-ref LicensesFolder --component-group Licenses --var var.Licenses -p licenses/ --win64 \
+    >"$work/Licenses.wxs"
+extension_fragment >"$work/Extensions.wxs"
+(cd "$work" && wixl -a x64 -D Version="$version" -D Folder=files -D Icon=lumaLeveller.ico -D Licenses=files/licenses \
+  -D Win64=yes -o "$msi" "$here/lumaLeveller.wxs" Extensions.wxs Licenses.wxs)
+add_path_entry
