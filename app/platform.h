@@ -74,22 +74,22 @@ void showNotice(const char* caption, const char* text);
 
 // --- Screen (screen.cpp) ---
 
-// The largest image, `width` x `height` pixels, that the window
-// `windowName` (made already by cv::namedWindow) can show whole on the
-// screen it is on: the screen's work area (less task bars and docks) less
-// the window's own frame and title bar. Sizes are in the units the window
-// draws an image's pixels in: physical pixels on Windows for a process that
-// is DPI aware, the system's scaled ones for one that is not (the system
-// then stretches the whole window), the toolkit's device-independent pixels
-// on Linux. Returns false, leaving `width` and `height` as they were, when
-// the window or its screen cannot be found or no image would fit.
-bool windowImageRoom(const char* windowName, int& width, int& height);
+// Where a window is, and the room around it, in the units the window draws
+// an image's pixels in.
+struct WindowPlace {
+    int left, top;                // its outer top-left corner, frame included
+    int frameWidth, frameHeight;  // what its frame and title bar add to the image
+    int areaLeft, areaTop, areaWidth, areaHeight;  // its screen less task bars and docks
+};
 
-// Moves the window `windowName` by as little as keeps it inside the work
-// area of its screen once it shows an image of `width` x `height` pixels,
-// no larger than windowImageRoom gave; a window inside already stays where
-// it is. Does nothing when the window or its screen cannot be found.
-void keepWindowInWorkArea(const char* windowName, int width, int height);
+// Measures the window `windowName` (made already by cv::namedWindow) on the
+// screen it is on; false, `place` as it was, when the window or its screen
+// cannot be found.
+bool measureWindow(const char* windowName, WindowPlace& place);
+
+// Moves the window `windowName` so that its outer top-left corner is at
+// (`left`, `top`); nothing when it cannot be found.
+void moveWindow(const char* windowName, int left, int top);
 
 // --- Crash guard (crash_guard.cpp) ---
 
