@@ -10,9 +10,14 @@ bool saveResult(const cv::Mat& result, const char*& encoderFailure)
 {
     const int threads = std::max(cv::getNumThreads(), 1);
     encoderFailure = nullptr;
-    return replaceFile(texts::outputName, [&](const ByteSink& sink) {
-        const PngWrite png = writePng(result, pngRunRows(result.cols), threads, sink);
-        encoderFailure = png.failure;
-        return png.status == PngWrite::written;
-    });
+    Replacement replacement = beginReplacing(texts::outputName);
+    if (replacement.file < 0) {
+        return false;
+    }
+    const ByteSink sink = [&replacement](const unsigned char* bytes, std::size_t size) {
+        return writeReplacement(replacement, bytes, size);
+    };
+    const PngWrite png = writePng(result, pngRunRows(result.cols), threads, sink);
+    encoderFailure = png.failure;
+    return finishReplacing(replacement, png.status == PngWrite::written);
 }

@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -93,52 +94,44 @@ void moveWindow(const char* windowName, int left, int top);
 
 // --- Crash guard (crash_guard.cpp) ---
 
-// Makes a crash while the image library decodes a file (an abort or a
-// memory fault inside a third-party decoder given a malformed file, or its
-// stack overflowing on a deeply nested one) end the process cleanly: print
-// `text`, exit with `exitStatus`, instead of dying by the signal with a core
-// dump. In force until endExitOnCrash; only around the decoding, so that a
-// crash of the project's own code stays a crash. The temporary files that
-// the library decodes some formats from go to a private folder meanwhile
-// (inside /tmp on Linux, the user's temporary folder on Windows), which a
-// crash, endExitOnCrash and an interruption remove with their contents.
-// On Linux the interruptions are SIGINT, SIGTERM, SIGHUP and SIGQUIT, and
-// the run still ends by the signal. On Windows they are Ctrl+C, Ctrl+Break
-// and a closed console, and the run ends with STATUS_CONTROL_C_EXIT, as
-// the system's own handler ends it, once the decoding is over; a decoding
-// that takes more than a few seconds more is cut short, and a file the
-// decoder still holds open then stays.
+// From exitOnCrash to endExitOnCrash, a crash while the image library
+// decodes (an abort or a memory fault in a third-party decoder given a
+// malformed file, or its stack overflowing on a deeply nested one) prints
+// `text` and exits with `exitStatus` instead of dying with a core dump;
+// only around the decoding, so that a crash of the project's own code stays
+// a crash. The library's temporary files go to a private folder meanwhile,
+// which a crash, an interruption and endExitOnCrash remove with their
+// contents; an interruption still ends the run as the system would.
 void exitOnCrash(const char* text, int exitStatus);
 void endExitOnCrash();
 
-// --- File replacement (replace_file.cpp) ---
+// --- Result file (replace_file.cpp) ---
 
-// Takes the next `size` bytes of a file being written, in order; returns
-// whether it took them all.
-using ByteSink = std::function<bool(const unsigned char* bytes, std::size_t size)>;
+// A file being replaced, all or nothing, through a temporary file beside
+// it.
+struct Replacement {
+    std::string name;          // the file replaced, in the working directory
+    std::string temporaryName; // the file written
+    std::intptr_t file;        // the temporary file, open; -1 when it could not be made
+    bool failed;               // a write failed: no more are made
+};
 
-// Replaces the file `name` in the working directory with what `produce`
-// gives to the sink it is handed, all or nothing: `produce` writes straight
-// into a new temporary file beside `name`, so the content never has to be
-// held in memory whole; the file is then flushed to disk and renamed over
-// `name`. The sink refuses bytes once a write has failed (a full disk, a
-// file-size limit), and `produce` then returns false. When `produce`
-// returns false, or on any failure of the file's own, `name` is left as it
-// was and the temporary file is removed. The new file has the permissions
-// of an ordinary new file; a symbolic link named `name` is replaced, never
-// written through. Returns whether `produce` succeeded and the file now
-// holds what it gave.
-// On Linux a run interrupted during the call by SIGINT, SIGTERM, SIGHUP or
-// SIGQUIT (unless ignored) removes the temporary file and then still ends by
-// that signal, whichever of the process's threads the signal reaches. On
-// Windows Ctrl+C (unless ignored), Ctrl+Break or a closed console removes
-// it and ends the run with STATUS_CONTROL_C_EXIT, as the system's own
-// handler does; a rename under way is finished first. On Windows a
-// replacement that another process blocks (it holds `name` open without
-// sharing deletion: a virus scanner, an image viewer) is tried again with
-// growing pauses for about two seconds; a read-only `name` is never
-// replaced. A kill that cannot be caught (SIGKILL, TerminateProcess, a
-// power cut) can leave the temporary file behind: it is hidden
-// (".lumaLeveller.png.<process id>-<n>.tmp"), never taken for the result,
-// and `name` is then still whole, old or new.
-bool replaceFile(const char* name, const std::function<bool(const ByteSink& sink)>& produce);
+// Starts replacing the file `name` in the working directory: a new, hidden
+// temporary file of this process's own (".lumaLeveller.png.<id>-<n>.tmp"),
+// with the permissions of an ordinary new file, which the content is
+// written into as it is made, never held in memory whole. Until
+// finishReplacing, an interruption (Ctrl+C and the like) removes it and
+// then ends the run as the system would.
+Replacement beginReplacing(const char* name);
+
+// Writes the next `size` bytes into the replacement; false once a write has
+// failed (a full disk, a file-size limit) or none could begin.
+bool writeReplacement(Replacement& replacement, const unsigned char* bytes, std::size_t size);
+
+// With `keep`, flushes the written file to disk and puts it in place of
+// `name`, replacing a file or symbolic link of that name, never writing
+// through it; returns whether `name` now holds what was written. Otherwise,
+// or when that fails, removes the temporary file and leaves `name` as it
+// was. Only a kill that cannot be caught (or a power cut) can leave the
+// temporary file behind; `name` is then still whole, old or new.
+bool finishReplacing(Replacement& replacement, bool keep);

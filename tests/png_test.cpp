@@ -252,11 +252,10 @@ TEST(ReplaceFile, TheFileIsWhatTheProducerWroteOrStaysAsItWas)
     for (const bool succeeds : {false, true}) {
         SCOPED_TRACE(succeeds);
         std::ofstream("result.png") << "earlier";
-        const bool replaced = replaceFile("result.png", [&](const ByteSink& sink) {
-            return sink(reinterpret_cast<const unsigned char*>("new "), 4) &&
-                   sink(reinterpret_cast<const unsigned char*>("file"), 4) && succeeds;
-        });
-        EXPECT_EQ(replaced, succeeds);
+        Replacement replacement = beginReplacing("result.png");
+        EXPECT_TRUE(writeReplacement(replacement, reinterpret_cast<const unsigned char*>("new "), 4));
+        EXPECT_TRUE(writeReplacement(replacement, reinterpret_cast<const unsigned char*>("file"), 4));
+        EXPECT_EQ(finishReplacing(replacement, succeeds), succeeds);
         std::ifstream in("result.png");
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), succeeds ? "new file" : "earlier");
         EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1) << "no temporary left";

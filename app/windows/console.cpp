@@ -1,5 +1,8 @@
-// Windows: the arguments come from the wide command line as UTF-8; console
-// texts are UTF-16 on a console, and bytes in the console's code page when
+// Windows: the arguments come from the wide command line
+// (CommandLineToArgvW) as UTF-8, so that a file name with characters
+// outside the ANSI code page reaches the reader whole. Console texts are
+// written as UTF-16 with WriteConsoleW on a console, and as bytes in the
+// console's output code page (the ANSI code page with no console) when
 // standard output is a file or a pipe.
 #include "console.h"
 #include "platform.h"
@@ -50,12 +53,4 @@ void printText(const char* text)
     } else {
         std::fputs(toCodePage(wide, byteCodePage()).c_str(), stdout);
     }
-}
-
-void endAsInterrupted()
-{
-    TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
-    // TerminateProcess does not return for the calling process; should it
-    // fail, the process still ends with the status.
-    ExitProcess(STATUS_CONTROL_C_EXIT);
 }
