@@ -1,28 +1,24 @@
 // What lumaLeveller needs from the operating system and its window toolkit,
 // one concern per file and one implementation per platform: app/linux/
-// (Qt and POSIX) and app/windows/ (Win32).
+// (Qt and POSIX) and app/windows/ (Win32). Each platform file's opening
+// comment says how it keeps what is promised here.
 #pragma once
 
 #include <climits>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
 // --- Console (console.cpp) ---
 
-// The command line's arguments after the program name. On Linux they are
-// the bytes as given; on Windows they come from the wide command line as
-// UTF-8, so that a file name with characters outside the ANSI code page
-// reaches the reader whole.
+// The command line's arguments after the program name, as UTF-8 where the
+// system can say (so that any file name reaches the reader whole).
 std::vector<std::string> programArguments(int argc, char** argv);
 
 // Writes a UTF-8 text to standard output followed by a line feed, as puts
-// does, in order with everything else printed. On Linux the bytes go out
-// unchanged; on Windows the text is shown as UTF-16 on a console, and
-// converted to the console's output code page (or the ANSI code page, with
-// no console) when standard output is a file or a pipe.
+// does, in order with everything else printed, in the encoding the console,
+// file or pipe takes.
 void printText(const char* text);
 
 // --- Input file (input_file.cpp) ---
@@ -30,33 +26,27 @@ void printText(const char* text);
 // The largest input the in-memory decoder takes, in bytes.
 constexpr std::size_t kMaxInputBytes = INT_MAX;
 
+// The input, readied for decoding.
+struct InputFile {
+    enum Status { opened, unreadable, outOfMemory } status;
+    std::string readerPath;           // a name the library's file reader takes, or empty
+    std::vector<unsigned char> bytes; // else the input, read to its end
+};
+
 // openInputFile
 //
-//   Opens the file at `path` (as programArguments gives it) once and
-//   readies it for the library's decoding, so that it gives the pixels of
-//   the library's file reader (cv::imread) wherever it can:
-//   - a regular file that the file reader can open by a name: `readerPath`
-//     holds that name (in the encoding the library's file functions take)
-//     and `bytes` stays empty. On Linux the name is /proc/self/fd/N of the
-//     file opened here, so that the file looked at is the file decoded; it
-//     names the file until closeInputFile. On Windows it is the name as
-//     given, else the file's short name, when the ANSI code page holds it
-//     exactly, it is shorter than MAX_PATH and it opens the file opened;
-//   - anything else (a pipe; on Windows a file with no such name; on Linux
-//     a system without /proc): `readerPath` stays empty and `bytes` holds
-//     the input read to its end, however it arrives, and the file is closed
-//     again. An empty input gives no bytes.
-//   Returns false, both left empty, when the file cannot be opened, is a
-//   character or block device (/dev/zero, a disk, a console: not an image,
-//   perhaps endless, so not read at all), cannot be read, or, read into
-//   memory, holds more than kMaxInputBytes; errno then tells why (ENODEV for
-//   a device, ENOMEM when memory ran out). A path longer than the system's
-//   plain limit (MAX_PATH on Windows) is opened too, where the system takes
-//   it.
-bool openInputFile(const std::string& path, std::string& readerPath, std::vector<unsigned char>& bytes);
+//   Opens the file at `path` (as programArguments gives it) once and readies
+//   it so that it decodes to the pixels of the library's file reader
+//   (cv::imread) wherever it can: `readerPath` names the very file opened,
+//   until closeInputFile; where it has no such name, or can be read only
+//   once (a pipe), `bytes` holds it, read to its end (none for an empty
+//   input). unreadable when the file cannot be opened or read, is a device
+//   (never read: it may be endless), or holds more than kMaxInputBytes to be
+//   read; outOfMemory when memory ran out reading it. A path longer than the
+//   system's plain limit is opened too, where the system takes it.
+InputFile openInputFile(const std::string& path);
 
-// Closes what openInputFile left open for the library's file reader;
-// nothing when nothing is.
+// Closes what openInputFile left open; nothing when nothing is.
 void closeInputFile();
 
 // --- Notice and display (notice.cpp) ---
@@ -64,9 +54,7 @@ void closeInputFile();
 // Makes a failure of the window toolkit to reach a display (no X server,
 // say) end the process cleanly: print `text`, exit with `exitStatus`,
 // instead of the toolkit's abort and core dump. Call before the first
-// window opens. On Linux, when no display is named at all (DISPLAY unset or
-// empty, and no other Qt platform chosen), the run ends so at once, without
-// loading the toolkit's display plugin only to see it fail.
+// window opens.
 void exitOnDisplayFailure(const char* text, int exitStatus);
 
 // Shows a modal information notice with one OK button and no owner window;

@@ -36,12 +36,25 @@ cv::Mat placedToFit(const cv::Mat& image)
     return shown;
 }
 
-} // namespace
-
-void presentResult(const cv::Mat& result)
+void show(const cv::Mat& result)
 {
     cv::namedWindow(texts::windowName, kWindowFlags);
     cv::imshow(texts::windowName, placedToFit(result));
     cv::waitKey(kDrawDelayMs);
     showNotice(texts::noticeCaption, texts::noticeText);
+}
+
+} // namespace
+
+Outcome presentResult(const cv::Mat& result)
+{
+    exitOnDisplayFailure(texts::showError, status::notShown);
+    try {
+        show(result);
+    } catch (const cv::Exception& error) {
+        return isOutOfMemory(error) ? raised(error) : failure(status::notShown);
+    } catch (const std::exception& error) {
+        return raised(error);
+    }
+    return Outcome{};
 }
