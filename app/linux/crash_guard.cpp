@@ -1,13 +1,12 @@
 // Linux: a crash inside a third-party decoder (SIGABRT, SIGBUS, SIGFPE,
 // SIGILL, SIGSEGV, handled on a stack of its own so that a decoder's stack
-// overflowing is caught too) writes the text with write(2) and leaves with
-// _exit. The library's temporary files go to a folder made with mkdtemp
+// overflowing is caught too: interruption.h) writes the text with write(2)
+// and leaves with _exit. The library's temporary files go to a folder made with mkdtemp
 // inside the one it would use (OPENCV_TEMP_PATH, else /tmp), registered for
 // removal on interruption (interruption.h) and removed by a crash too.
 #include "platform.h"
 
 #include "interruption.h"
-#include "signals.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -26,17 +25,10 @@ constexpr const char* kTemporaryPathSetting = "OPENCV_TEMP_PATH";
 constexpr const char* kDefaultTemporaryPath = "/tmp";
 
 // What exitAfterCrash prints, with the line feed that printText would add,
-// and the status it exits with; the dispositions it replaced.
+// and the status it exits with.
 char crashText[256];
 std::size_t crashTextLength = 0;
 int crashStatus = 0;
-Dispositions beforeCrashGuard;
-
-// The stack the handler runs on, so that it also runs when the crash is the
-// decoding thread's stack overflowing (a decoder recursing through a deeply
-// nested file); the alternate stack it replaced.
-alignas(16) char handlerStack[std::size_t{1} << 16];
-stack_t stackBeforeCrashGuard;
 
 // The private folder for the library's temporary files while the guard is
 // in force, and the setting it replaced.
@@ -100,17 +92,11 @@ void exitOnCrash(const char* text, int exitStatus)
     crashTextLength = length < 0 ? 0 : std::min(static_cast<std::size_t>(length), sizeof crashText - 1);
     crashStatus = exitStatus;
     useScratchFolder();
-    stack_t stack{};
-    stack.ss_sp = handlerStack;
-    stack.ss_size = sizeof handlerStack;
-    ::sigaltstack(&stack, &stackBeforeCrashGuard);
-    beforeCrashGuard = handleSignals({SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGSEGV}, exitAfterCrash, SA_ONSTACK);
+    handleCrashes(exitAfterCrash);
 }
 
 void endExitOnCrash()
 {
-    restoreDispositions(beforeCrashGuard);
-    beforeCrashGuard.clear();
-    ::sigaltstack(&stackBeforeCrashGuard, nullptr);
+    endHandlingCrashes();
     endScratchFolder();
 }

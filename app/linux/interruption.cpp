@@ -1,22 +1,66 @@
-// Linux: one handler for the interrupting signals, installed while anything
-// is registered. It runs on the registering thread, where it interrupts the
-// write or the decoding at a known point, never in the middle of creating
-// the file; a thread of the image library that receives the signal hands it
-// on. It removes what is registered with async-signal-safe calls only, then
-// ends the process by the same signal.
+// Linux: the program's signal handlers are installed here only, each with
+// all the signals of its set blocked while it runs, except signals that are
+// ignored (a run started in the background may ignore Ctrl+C: it stays so).
+// The interruption handler is in force while anything is registered. It
+// runs on the registering thread, where it interrupts the write or the
+// decoding at a known point, never in the middle of creating the file; a
+// thread of the image library that receives the signal hands it on. It
+// removes what is registered with async-signal-safe calls only, then ends
+// the process by the same signal.
 #include "interruption.h"
-
-#include "signals.h"
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <initializer_list>
+#include <utility>
+#include <vector>
 
 #include <dirent.h>
 #include <pthread.h>
 #include <unistd.h>
 
 namespace {
+
+// Signal dispositions as they were before handleSignals changed them.
+using Dispositions = std::vector<std::pair<int, struct sigaction>>;
+
+// Makes `handler` handle each of `signalNumbers` (see above), with SA_RESTART
+// and `flags`; gives back the dispositions to restore.
+Dispositions handleSignals(std::initializer_list<int> signalNumbers, void (*handler)(int), int flags = 0)
+{
+    struct sigaction action {};
+    action.sa_handler = handler;
+    action.sa_flags = SA_RESTART | flags;
+    sigemptyset(&action.sa_mask);
+    for (const int signalNumber : signalNumbers) {
+        sigaddset(&action.sa_mask, signalNumber);
+    }
+    Dispositions earlier;
+    for (const int signalNumber : signalNumbers) {
+        struct sigaction before {};
+        ::sigaction(signalNumber, nullptr, &before);
+        earlier.emplace_back(signalNumber, before);
+        if (before.sa_handler != SIG_IGN) {
+            ::sigaction(signalNumber, &action, nullptr);
+        }
+    }
+    return earlier;
+}
+
+void restoreDispositions(const Dispositions& earlier)
+{
+    for (const auto& [signalNumber, before] : earlier) {
+        ::sigaction(signalNumber, &before, nullptr);
+    }
+}
+
+// The stack the crash handler runs on, so that it also runs when the crash
+// is the decoding thread's stack overflowing (a decoder recursing through a
+// deeply nested file); the alternate stack and dispositions it replaced.
+alignas(16) char crashStack[std::size_t{1} << 16];
+stack_t stackBeforeCrashHandler;
+Dispositions beforeCrashHandler;
 
 // What is registered. A name is in place before its flag is set, and the
 // flag cleared before the name changes, so that the handler reads names
@@ -123,4 +167,20 @@ void removeRegistered()
     if (scratchFolderSet) {
         removeScratchFolder();
     }
+}
+
+void handleCrashes(void (*handler)(int))
+{
+    stack_t stack{};
+    stack.ss_sp = crashStack;
+    stack.ss_size = sizeof crashStack;
+    ::sigaltstack(&stack, &stackBeforeCrashHandler);
+    beforeCrashHandler = handleSignals({SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGSEGV}, handler, SA_ONSTACK);
+}
+
+void endHandlingCrashes()
+{
+    restoreDispositions(beforeCrashHandler);
+    beforeCrashHandler.clear();
+    ::sigaltstack(&stackBeforeCrashHandler, nullptr);
 }

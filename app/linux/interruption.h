@@ -1,9 +1,9 @@
-// Clean-up on interruption for the Linux platform files: the write of the
-// result and the decoding register what they leave on disk while it may
-// exist (the temporary result file, the decoder's scratch folder). While
-// anything is registered, SIGHUP, SIGINT, SIGQUIT and SIGTERM (unless
-// ignored) remove it and then end the run by that signal, so that whoever
-// sent it still sees the run killed by it.
+// The signal handlers of the Linux platform files. Clean-up on
+// interruption: the write of the result and the decoding register what they
+// leave on disk while it may exist (the temporary result file, the
+// decoder's scratch folder). While anything is registered, SIGHUP, SIGINT,
+// SIGQUIT and SIGTERM (unless ignored) remove it and then end the run by
+// that signal, so that whoever sent it still sees the run killed by it.
 #pragma once
 
 // Registers `name` (in the working directory) as the temporary result
@@ -21,3 +21,8 @@ void releaseScratchFolder();
 // Removes what is registered, with async-signal-safe calls only (for a
 // crash handler too).
 void removeRegistered();
+
+// Makes `handler` handle SIGABRT, SIGBUS, SIGFPE, SIGILL and SIGSEGV, on a
+// stack of its own, until endHandlingCrashes.
+void handleCrashes(void (*handler)(int));
+void endHandlingCrashes();
