@@ -20,6 +20,8 @@ find_window() {
     return 1
 }
 
+# Prints the id of the visible window titled $1 once it shows, waiting up to
+# `show_seconds` while the program runs; fails when it does not show.
 wait_for_window() { # title
     local deadline=$((SECONDS + show_seconds))
     while running && ((SECONDS < deadline)); do
@@ -28,6 +30,8 @@ wait_for_window() { # title
     done
     return 1
 }
+
+shown() { wait_for_window "$1" >/dev/null; }
 
 # Sets `status` to the program's exit status, or to "still running".
 wait_for_exit() {
@@ -67,4 +71,19 @@ shown_fitted() { # image-width image-height width height frame-width frame-heigh
             (($3 == room_width || $4 == room_height)) &&
             ((($3 * $2 - $4 * $1) ** 2 <= ($1 > $2 ? $1 : $2) ** 2))
     fi
+}
+
+# Whether the window titled `window_name` shows an image of $1 x $2 pixels
+# as shown_fitted wants, its frame adding $3 x $4 pixels with the image's
+# corner $5,$6 inside it. The window may show after the notice, so it is
+# waited for; one that does not show, or whose geometry cannot be read,
+# fails the check.
+window_fits() { # image-width image-height frame-width frame-height left top
+    local id geometry
+    id=$(wait_for_window "$window_name") || { echo "-- no window '$window_name' within $show_seconds s"; return 1; }
+    geometry=$(timeout 5 xdotool getwindowgeometry --shell "$id" 2>/dev/null) &&
+        [[ $geometry =~ X=(-?[0-9]+).Y=(-?[0-9]+).WIDTH=([0-9]+).HEIGHT=([0-9]+) ]] ||
+        { echo "-- no geometry for window $id: $geometry"; return 1; }
+    shown_fitted "$1" "$2" "${BASH_REMATCH[3]}" "${BASH_REMATCH[4]}" "$3" "$4" \
+        $((BASH_REMATCH[1] - $5)) $((BASH_REMATCH[2] - $6))
 }

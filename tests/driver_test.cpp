@@ -29,10 +29,10 @@ TEST_F(Driver, WrongArgumentCountPrintsUsageAndTouchesNothing)
 TEST_F(Driver, UsagePausesForOneCharacter)
 {
     Child child = start(launch({}));
-    EXPECT_EQ(readOutput(child, kUsageOutput.size(), 5000ms), kUsageOutput) << "the texts come before the pause";
+    EXPECT_EQ(readOutput(child, kUsageOutput.size(), kStepDeadline), kUsageOutput) << "the texts come before the pause";
     EXPECT_FALSE(endsWithin(child, 500ms)) << "waits for a character";
     ASSERT_EQ(::write(child.input, "x", 1), 1);
-    EXPECT_TRUE(endsWithin(child, 5000ms)) << "one character ends the pause";
+    EXPECT_TRUE(endsWithin(child, kStepDeadline)) << "one character ends the pause";
     const Outcome outcome = finish(child);
     EXPECT_EQ(outcome.exitStatus, 8);
     EXPECT_EQ(outcome.output, "");

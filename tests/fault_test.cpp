@@ -120,7 +120,7 @@ TEST_F(Driver, HostileInputsEndWithTheReadErrorAndNoPause)
     for (const std::string& input : inputs) {
         SCOPED_TRACE(input.substr(0, 40));
         Child child = start(withLibraryTemporaries(launch({input}), temporaryFolder));
-        EXPECT_TRUE(endsWithin(child, 5000ms)) << "no pause on this path";
+        EXPECT_TRUE(endsWithin(child, kStepDeadline)) << "no pause on this path";
         const Outcome outcome = finish(child);
         EXPECT_EQ(outcome.signal, 0);
         EXPECT_EQ(outcome.exitStatus, 1);
@@ -226,8 +226,8 @@ TEST_F(Driver, ANamedPipeIsReadOnceItsWriterIsDone)
         SCOPED_TRACE(bytes.size());
         ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
         Child child = start(withLibraryTemporaries(launch({"pipe"}), temporaryFolder));
-        EXPECT_TRUE(feedPipe(folder / "pipe", bytes, 10s)) << "the pipe was not opened for reading";
-        EXPECT_TRUE(endsWithin(child, 10s)) << "waits after the writer is done";
+        EXPECT_TRUE(feedPipe(folder / "pipe", bytes, kStepDeadline)) << "the pipe was not opened for reading";
+        EXPECT_TRUE(endsWithin(child, kStepDeadline)) << "waits after the writer is done";
         const Outcome outcome = finish(child, 1s);
         EXPECT_EQ(outcome.exitStatus, exitStatus);
         EXPECT_EQ(outcome.output, exitStatus == 3 ? kShowError : kReadError);
@@ -399,8 +399,8 @@ TEST_F(Driver, AnInterruptedDecodingLeavesNoTemporaryFile)
     ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
     const fs::path temporaryFolder = folder / "temporary";
     Child child = start(withLibraryTemporaries(launch({"pipe"}), temporaryFolder));
-    EXPECT_TRUE(feedPipe(folder / "pipe", readFile(folder / "flat.hdr"), 10s));
-    EXPECT_TRUE(awaitFileBelow(temporaryFolder, 30s)) << "the decoding never began";
+    EXPECT_TRUE(feedPipe(folder / "pipe", readFile(folder / "flat.hdr"), kStepDeadline));
+    EXPECT_TRUE(awaitFileBelow(temporaryFolder, kStepDeadline)) << "the decoding never began";
     ::kill(child.pid, SIGINT);
     const Outcome outcome = finish(child);
     EXPECT_EQ(outcome.signal, SIGINT) << "killed by it";

@@ -8,7 +8,7 @@
 # (see fit cases). Needs xdotool, Xvfb and ImageMagick; run it under
 # xvfb-run, which gives it a display of its own of 1280x1024 pixels:
 #
-#   xvfb-run -a -s "-screen 0 1280x1024x24" bash presentation_test.sh LUMALEVELLER IMAGE [SCREENSHOT]
+#   xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash presentation_test.sh LUMALEVELLER IMAGE [SCREENSHOT]
 #
 # SCREENSHOT, if given, is where the screen is saved while the window shows
 # an image scaled down to fit.
@@ -63,8 +63,6 @@ result_is_png_of_input_size() {
         [[ $(identify -format '%m %wx%h' "$workdir/$window_name" 2>/dev/null) == "$expected" ]]
 }
 
-window_shown() { find_window "$1" >/dev/null; }
-
 is_zero() { [[ $1 == 0 ]]; }
 
 run_case() { # name key
@@ -73,7 +71,7 @@ run_case() { # name key
     start_program
     notice=$(wait_for_window "$caption")
     check "$name: notice titled '$caption' is shown" test -n "$notice"
-    check "$name: window '$window_name' is shown with it" window_shown "$window_name"
+    check "$name: window '$window_name' is shown with it" shown "$window_name"
     check "$name: program waits for the user" running
     check "$name: '$window_name' is saved as a PNG of the input's size, alone" result_is_png_of_input_size
     if [[ -n ${SCREENSHOT:-} && -n $notice ]]; then
@@ -122,14 +120,6 @@ run_lost_display_case() {
     stop_program
 }
 
-# The window for an image of $1 x $2 pixels at its size or fitted to the
-# screen (see shown_fitted); with no window manager it has no frame.
-window_fits() { # image-width image-height
-    local WINDOW X Y WIDTH HEIGHT SCREEN
-    eval "$(timeout 5 xdotool getwindowgeometry --shell "$(find_window "$window_name")")" &&
-        shown_fitted "$1" "$2" "$WIDTH" "$HEIGHT" 0 0 "$X" "$Y"
-}
-
 # The result file has the pixels that a run without a display (status 3) writes.
 same_as_without_display() { # image
     rm -rf "$scratch/plain" && mkdir "$scratch/plain" &&
@@ -142,7 +132,8 @@ run_fit_case() { # width height
     echo "== $name"
     photo_like "$1" "$2" "$input" && start_program "$input"
     notice=$(wait_for_window "$caption")
-    check "$name: the window takes the image's size, or fits the screen" window_fits "$1" "$2"
+    # With no window manager the window has no frame.
+    check "$name: the window takes the image's size, or fits the screen" window_fits "$1" "$2" 0 0 0 0
     [[ -n $fitted_screenshot && $1 -gt $screen_width ]] && timeout 10 import -window root "$fitted_screenshot"
     [[ -n $notice ]] && timeout 5 xdotool windowfocus --sync "$notice" key Return
     wait_for_exit

@@ -45,6 +45,11 @@ struct Outcome {
 // dumps.
 Child start(const Launch& launch);
 
+// How long the program may take for a step it takes on its own (start,
+// read, end) on a busy machine: a sanitized build with both cores taken
+// by other work. A run that waits for input never ends at all.
+constexpr std::chrono::seconds kStepDeadline{30};
+
 // Whether the child ends within `wait` (it is not reaped).
 bool endsWithin(const Child& child, std::chrono::milliseconds wait);
 

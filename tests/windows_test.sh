@@ -3,7 +3,7 @@
 # prefix of the test's own with a Chinese locale (code page 936), as user
 # nobody when run as root (who could write anywhere). Run it under xvfb-run:
 #
-#   xvfb-run -a -s "-screen 0 1280x1024x24" bash windows_test.sh ZIP LUMALEVELLER SAMPLE [SCREENSHOT [FITTED]]
+#   xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash windows_test.sh ZIP LUMALEVELLER SAMPLE [SCREENSHOT [FITTED]]
 #
 # LUMALEVELLER is the Linux build, whose results the pixels are compared to.
 # SCREENSHOT and FITTED, if given, are where the screen is saved while the
@@ -85,7 +85,10 @@ start_exe() { # name arguments...
     (set -o pipefail; cd "$dir" && wine "$exe" "${@:2}" <"${stdin:-/dev/null}" 2>/dev/null | cat >"$dir.out") &
     pid=$!
 }
-run_exe() { start_exe "$@"; wait_for_exit; }
+# A whole run takes longer than exit_seconds on a busy machine: Wine's start
+# alone can take that long.
+wait_long() { local end=$((SECONDS + run_seconds)); while running && ((SECONDS < end)); do sleep 0.1; done; wait_for_exit; }
+run_exe() { start_exe "$@"; wait_long; }
 wait_until() { local end=$((SECONDS + show_seconds)); until "$@"; do running && ((SECONDS < end)) || return 1; sleep 0.3; done; }
 
 mkdir "$scratch/inputs" && cp "$sample" "$scratch/inputs/page.jpg"
@@ -127,7 +130,6 @@ dismiss_notice() {
         timeout 10 xdotool mousemove --window "$notice" 30 30 click 1 sleep 0.3 key Return
     wait_for_exit
 }
-shown() { wait_for_window "$1" >/dev/null; }
 start_exe window ../../inputs/page.jpg
 check "notice '$caption' shown" shown "$caption"
 check "window '$window_name' shown with it" shown "$window_name"
@@ -153,17 +155,12 @@ same_as_linux() { # name [input]
     differing=$(compare -metric AE "$dir/lumaLeveller.png" "$scratch/linux-$1/lumaLeveller.png" null: 2>&1) &&
         equal "$differing" 0
 }
-window_fits() { # image-width image-height
-    local WINDOW X Y WIDTH HEIGHT SCREEN
-    eval "$(timeout 5 xdotool getwindowgeometry --shell "$(find_window "$window_name")")" &&
-        shown_fitted "$1" "$2" "$WIDTH" "$HEIGHT" $((2 * border)) $((title_bar + 2 * border)) \
-            $((X - border)) $((Y - border - title_bar))
-}
 for size in 400x300 3000x2000 800x2400; do
     photo_like "${size%x*}" "${size#*x}" "$scratch/inputs/$size.png" || exit 1
     start_exe "$size" "../../inputs/$size.png"
     check "$size: notice shown" shown "$caption"
-    check "$size: the window takes the image's size, or fits the screen" window_fits "${size%x*}" "${size#*x}"
+    check "$size: the window takes the image's size, or fits the screen" window_fits "${size%x*}" "${size#*x}" \
+        $((2 * border)) $((title_bar + 2 * border)) "$border" $((title_bar + border))
     [[ -n $fitted_screenshot && $size == 3000x2000 ]] && timeout 20 import -window root "$fitted_screenshot" &&
         echo "screenshot: $fitted_screenshot"
     dismiss_notice
@@ -325,8 +322,6 @@ interrupt_after() { # glob seconds: Ctrl+C that long after a file matching glob 
     sleep "$2"
     process=$(exe_process "$pid") && kill -INT "$process"
 }
-# The large runs take longer than exit_seconds on a busy machine.
-wait_long() { local end=$((SECONDS + run_seconds)); while running && ((SECONDS < end)); do sleep 0.1; done; wait_for_exit; }
 DISPLAY= start_exe big ../../inputs/big.jpg
 wait_long
 new_result=$dir/lumaLeveller.png
