@@ -1,6 +1,8 @@
 // Writing the result file.
 #pragma once
 
+#include "outcome.h"
+
 #include <opencv2/core.hpp>
 
 // saveResult
@@ -11,8 +13,7 @@
 //   puts it in the working directory as "lumaLeveller.png", all or nothing:
 //   an earlier file of that name is either replaced whole or left as it
 //   was, and no temporary file stays behind. The file is written as the
-//   encoder makes it. Returns whether the file was written; when not,
-//   `encoderFailure` is the encoder's reason when the encoder failed (memory
-//   ran out, say), and nullptr when the file could not be written. Throws
-//   nothing.
-bool saveResult(const cv::Mat& result, const char*& encoderFailure);
+//   encoder makes it. Gives back success; status::notWritten when the file
+//   could not be written; a processing failure with the encoder's reason
+//   when the encoder failed (memory ran out, say).
+Outcome saveResult(const cv::Mat& result);

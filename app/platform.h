@@ -1,27 +1,24 @@
 // What lumaLeveller needs from the operating system and its window toolkit,
 // one concern per file and one implementation per platform: app/linux/
-// (Qt and POSIX) and app/windows/ (Win32).
+// (Qt and POSIX) and app/windows/ (Win32). Each platform file's opening
+// comment says how it keeps what is promised here.
 #pragma once
 
 #include <climits>
 #include <cstddef>
-#include <functional>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 // --- Console (console.cpp) ---
 
-// The command line's arguments after the program name. On Linux they are
-// the bytes as given; on Windows they come from the wide command line as
-// UTF-8, so that a file name with characters outside the ANSI code page
-// reaches the reader whole.
+// The command line's arguments after the program name, as UTF-8 where the
+// system can say (so that any file name reaches the reader whole).
 std::vector<std::string> programArguments(int argc, char** argv);
 
 // Writes a UTF-8 text to standard output followed by a line feed, as puts
-// does, in order with everything else printed. On Linux the bytes go out
-// unchanged; on Windows the text is shown as UTF-16 on a console, and
-// converted to the console's output code page (or the ANSI code page, with
-// no console) when standard output is a file or a pipe.
+// does, in order with everything else printed, in the encoding the console,
+// file or pipe takes.
 void printText(const char* text);
 
 // After a run that ended with one of its texts: when the console is the
@@ -38,33 +35,27 @@ void waitOnOwnConsole();
 // The largest input the in-memory decoder takes, in bytes.
 constexpr std::size_t kMaxInputBytes = INT_MAX;
 
+// The input, readied for decoding.
+struct InputFile {
+    enum Status { opened, unreadable, outOfMemory } status;
+    std::string readerPath;           // a name the library's file reader takes, or empty
+    std::vector<unsigned char> bytes; // else the input, read to its end
+};
+
 // openInputFile
 //
-//   Opens the file at `path` (as programArguments gives it) once and
-//   readies it for the library's decoding, so that it gives the pixels of
-//   the library's file reader (cv::imread) wherever it can:
-//   - a regular file that the file reader can open by a name: `readerPath`
-//     holds that name (in the encoding the library's file functions take)
-//     and `bytes` stays empty. On Linux the name is /proc/self/fd/N of the
-//     file opened here, so that the file looked at is the file decoded; it
-//     names the file until closeInputFile. On Windows it is the name as
-//     given, else the file's short name, when the ANSI code page holds it
-//     exactly, it is shorter than MAX_PATH and it opens the file opened;
-//   - anything else (a pipe; on Windows a file with no such name; on Linux
-//     a system without /proc): `readerPath` stays empty and `bytes` holds
-//     the input read to its end, however it arrives, and the file is closed
-//     again. An empty input gives no bytes.
-//   Returns false, both left empty, when the file cannot be opened, is a
-//   character or block device (/dev/zero, a disk, a console: not an image,
-//   perhaps endless, so not read at all), cannot be read, or, read into
-//   memory, holds more than kMaxInputBytes; errno then tells why (ENODEV for
-//   a device, ENOMEM when memory ran out). A path longer than the system's
-//   plain limit (MAX_PATH on Windows) is opened too, where the system takes
-//   it.
-bool openInputFile(const std::string& path, std::string& readerPath, std::vector<unsigned char>& bytes);
+//   Opens the file at `path` (as programArguments gives it) once and readies
+//   it so that it decodes to the pixels of the library's file reader
+//   (cv::imread) wherever it can: `readerPath` names the very file opened,
+//   until closeInputFile; where it has no such name, or can be read only
+//   once (a pipe), `bytes` holds it, read to its end (none for an empty
+//   input). unreadable when the file cannot be opened or read, is a device
+//   (never read: it may be endless), or holds more than kMaxInputBytes to be
+//   read; outOfMemory when memory ran out reading it. A path longer than the
+//   system's plain limit is opened too, where the system takes it.
+InputFile openInputFile(const std::string& path);
 
-// Closes what openInputFile left open for the library's file reader;
-// nothing when nothing is.
+// Closes what openInputFile left open; nothing when nothing is.
 void closeInputFile();
 
 // --- Notice and display (notice.cpp) ---
@@ -72,9 +63,7 @@ void closeInputFile();
 // Makes a failure of the window toolkit to reach a display (no X server,
 // say) end the process cleanly: print `text`, exit with `exitStatus`,
 // instead of the toolkit's abort and core dump. Call before the first
-// window opens. On Linux, when no display is named at all (DISPLAY unset or
-// empty, and no other Qt platform chosen), the run ends so at once, without
-// loading the toolkit's display plugin only to see it fail.
+// window opens.
 void exitOnDisplayFailure(const char* text, int exitStatus);
 
 // Shows a modal information notice with one OK button and no owner window;
@@ -83,71 +72,63 @@ void showNotice(const char* caption, const char* text);
 
 // --- Screen (screen.cpp) ---
 
-// The largest image, `width` x `height` pixels, that the window
-// `windowName` (made already by cv::namedWindow) can show whole on the
-// screen it is on: the screen's work area (less task bars and docks) less
-// the window's own frame and title bar. Sizes are in the units the window
-// draws an image's pixels in: physical pixels on Windows for a process that
-// is DPI aware, the system's scaled ones for one that is not (the system
-// then stretches the whole window), the toolkit's device-independent pixels
-// on Linux. Returns false, leaving `width` and `height` as they were, when
-// the window or its screen cannot be found or no image would fit.
-bool windowImageRoom(const char* windowName, int& width, int& height);
+// Where a window is, and the room around it, in the units the window draws
+// an image's pixels in.
+struct WindowPlace {
+    int left, top;                // its outer top-left corner, frame included
+    int frameWidth, frameHeight;  // what its frame and title bar add to the image
+    int areaLeft, areaTop, areaWidth, areaHeight;  // its screen less task bars and docks
+};
 
-// Moves the window `windowName` by as little as keeps it inside the work
-// area of its screen once it shows an image of `width` x `height` pixels,
-// no larger than windowImageRoom gave; a window inside already stays where
-// it is. Does nothing when the window or its screen cannot be found.
-void keepWindowInWorkArea(const char* windowName, int width, int height);
+// Measures the window `windowName` (made already by cv::namedWindow) on the
+// screen it is on; false, `place` as it was, when the window or its screen
+// cannot be found.
+bool measureWindow(const char* windowName, WindowPlace& place);
+
+// Moves the window `windowName` so that its outer top-left corner is at
+// (`left`, `top`); nothing when it cannot be found.
+void moveWindow(const char* windowName, int left, int top);
 
 // --- Crash guard (crash_guard.cpp) ---
 
-// Makes a crash while the image library decodes a file (an abort or a
-// memory fault inside a third-party decoder given a malformed file, or its
-// stack overflowing on a deeply nested one) end the process cleanly: print
-// `text`, exit with `exitStatus`, instead of dying by the signal with a core
-// dump. In force until endExitOnCrash; only around the decoding, so that a
-// crash of the project's own code stays a crash. The temporary files that
-// the library decodes some formats from go to a private folder meanwhile
-// (inside /tmp on Linux, the user's temporary folder on Windows), which a
-// crash, endExitOnCrash and an interruption remove with their contents.
-// On Linux the interruptions are SIGINT, SIGTERM, SIGHUP and SIGQUIT, and
-// the run still ends by the signal. On Windows they are Ctrl+C, Ctrl+Break
-// and a closed console, and the run ends with STATUS_CONTROL_C_EXIT, as
-// the system's own handler ends it, once the decoding is over; a decoding
-// that takes more than a few seconds more is cut short, and a file the
-// decoder still holds open then stays.
+// From exitOnCrash to endExitOnCrash, a crash while the image library
+// decodes (an abort or a memory fault in a third-party decoder given a
+// malformed file, or its stack overflowing on a deeply nested one) prints
+// `text` and exits with `exitStatus` instead of dying with a core dump;
+// only around the decoding, so that a crash of the project's own code stays
+// a crash. The library's temporary files go to a private folder meanwhile,
+// which a crash, an interruption and endExitOnCrash remove with their
+// contents; an interruption still ends the run as the system would.
 void exitOnCrash(const char* text, int exitStatus);
 void endExitOnCrash();
 
-// --- File replacement (replace_file.cpp) ---
+// --- Result file (replace_file.cpp) ---
 
-// Takes the next `size` bytes of a file being written, in order; returns
-// whether it took them all.
-using ByteSink = std::function<bool(const unsigned char* bytes, std::size_t size)>;
+// A file being replaced, all or nothing, through a temporary file beside
+// it.
+struct Replacement {
+    std::string name;          // the file replaced, in the working directory
+    std::string temporaryName; // the file written
+    std::intptr_t file;        // the temporary file, open; -1 when it could not be made
+    bool failed;               // a write failed: no more are made
+};
 
-// Replaces the file `name` in the working directory with what `produce`
-// gives to the sink it is handed, all or nothing: `produce` writes straight
-// into a new temporary file beside `name`, so the content never has to be
-// held in memory whole; the file is then flushed to disk and renamed over
-// `name`. The sink refuses bytes once a write has failed (a full disk, a
-// file-size limit), and `produce` then returns false. When `produce`
-// returns false, or on any failure of the file's own, `name` is left as it
-// was and the temporary file is removed. The new file has the permissions
-// of an ordinary new file; a symbolic link named `name` is replaced, never
-// written through. Returns whether `produce` succeeded and the file now
-// holds what it gave.
-// On Linux a run interrupted during the call by SIGINT, SIGTERM, SIGHUP or
-// SIGQUIT (unless ignored) removes the temporary file and then still ends by
-// that signal, whichever of the process's threads the signal reaches. On
-// Windows Ctrl+C (unless ignored), Ctrl+Break or a closed console removes
-// it and ends the run with STATUS_CONTROL_C_EXIT, as the system's own
-// handler does; a rename under way is finished first. On Windows a
-// replacement that another process blocks (it holds `name` open without
-// sharing deletion: a virus scanner, an image viewer) is tried again with
-// growing pauses for about two seconds; a read-only `name` is never
-// replaced. A kill that cannot be caught (SIGKILL, TerminateProcess, a
-// power cut) can leave the temporary file behind: it is hidden
-// (".lumaLeveller.png.<process id>-<n>.tmp"), never taken for the result,
-// and `name` is then still whole, old or new.
-bool replaceFile(const char* name, const std::function<bool(const ByteSink& sink)>& produce);
+// Starts replacing the file `name` in the working directory: a new, hidden
+// temporary file of this process's own (".lumaLeveller.png.<id>-<n>.tmp"),
+// with the permissions of an ordinary new file, which the content is
+// written into as it is made, never held in memory whole. Until
+// finishReplacing, an interruption (Ctrl+C and the like) removes it and
+// then ends the run as the system would.
+Replacement beginReplacing(const char* name);
+
+// Writes the next `size` bytes into the replacement; false once a write has
+// failed (a full disk, a file-size limit) or none could begin.
+bool writeReplacement(Replacement& replacement, const unsigned char* bytes, std::size_t size);
+
+// With `keep`, flushes the written file to disk and puts it in place of
+// `name`, replacing a file or symbolic link of that name, never writing
+// through it; returns whether `name` now holds what was written. Otherwise,
+// or when that fails, removes the temporary file and leaves `name` as it
+// was. Only a kill that cannot be caught (or a power cut) can leave the
+// temporary file behind; `name` is then still whole, old or new.
+bool finishReplacing(Replacement& replacement, bool keep);

@@ -1,6 +1,8 @@
 // Showing the result on screen and confirming completion.
 #pragma once
 
+#include "outcome.h"
+
 #include <opencv2/core.hpp>
 
 // presentResult
@@ -8,14 +10,16 @@
 //   Shows `result` in the window "lumaLeveller.png", which shows the image
 //   alone (no tool or status bar), lets it draw for 50 ms (a key pressed
 //   meanwhile only shortens the wait), then shows the modal completion
-//   notice and returns once the user has dismissed it. The window takes the
-//   image's size, pixel for pixel, when the image fits the work area of the
-//   screen the window opens on (less the window's frame and title bar);
-//   a larger image is shown as a copy scaled down, aspect kept (within a
-//   pixel), to the largest size that fits, with area interpolation; never
-//   scaled up. `result` itself is not changed. The window is moved only as
-//   far as keeps it inside the work area. Where the work area cannot be
-//   learned, the image is shown at its own size wherever the window opens.
-//   The window is not closed; it goes with the process. Errors of the window
-//   library leave as its exceptions.
-void presentResult(const cv::Mat& result);
+//   notice and gives back success once the user has dismissed it. The
+//   window shows the image at the size fittedSize gives (window_fit.h):
+//   pixel for pixel when it fits the work area of the screen the window
+//   opens on, else a copy scaled down with area interpolation; `result`
+//   itself is not changed. The window is moved only as far as keeps it
+//   inside the work area. Where the window's place cannot be learned, the
+//   image is shown at its own size wherever the window opens. The window is
+//   not closed; it goes with the process. A display that cannot be reached,
+//   or that goes away meanwhile, ends the run with the show error
+//   (exitOnDisplayFailure); any other failure of the window library gives
+//   back status::notShown, and memory running out or another error a
+//   processing failure.
+Outcome presentResult(const cv::Mat& result);

@@ -33,14 +33,12 @@ bool encodeDefault(const cv::Mat& image, Bytes& png)
 bool encodeOurs(const cv::Mat& image, Bytes& png)
 {
     const int threads = std::max(cv::getNumThreads(), 1);
-    const char* failure = nullptr;
     png.clear();
-    return writePng(image, pngRunRows(image.cols), threads,
-                    [&](const unsigned char* bytes, std::size_t size) {
-                        png.insert(png.end(), bytes, bytes + size);
-                        return true;
-                    },
-                    failure);
+    const ByteSink sink = [&](const unsigned char* bytes, std::size_t size) {
+        png.insert(png.end(), bytes, bytes + size);
+        return true;
+    };
+    return writePng(image, pngRunRows(image.cols), threads, sink).status == PngWrite::written;
 }
 
 double seconds(bool (*encode)(const cv::Mat&, Bytes&), const cv::Mat& image, Bytes& png)

@@ -493,24 +493,20 @@ int pngRunRows(int width)
     return static_cast<int>(std::max<std::size_t>(rows, 1));
 }
 
-bool writePng(const cv::Mat& image, int runRows, int threads, const ByteSink& sink, const char*& failure)
+PngWrite writePng(const cv::Mat& image, int runRows, int threads, const ByteSink& sink)
 {
-    failure = nullptr;
     if (image.type() != CV_8UC3 || image.empty() || image.cols > kMaxWidth) {
-        failure = kUnsupportedImage;
-        return false;
+        return {PngWrite::failed, kUnsupportedImage};
     }
     if (runRows < 1 || threads < 1) {
-        failure = kBadCounts;
-        return false;
+        return {PngWrite::failed, kBadCounts};
     }
     Encoding encoding{image};
     std::vector<std::thread> workers;
     try {
         encoding.runs = cutIntoRuns(image, runRows);
     } catch (const std::bad_alloc&) {
-        failure = kOutOfMemory;
-        return false;
+        return {PngWrite::failed, kOutOfMemory};
     }
     // The calling thread deflates too, while it waits for the next run.
     startWorkers(encoding, std::min(threads, static_cast<int>(encoding.runs.size())) - 1, workers);
@@ -520,6 +516,8 @@ bool writePng(const cv::Mat& image, int runRows, int threads, const ByteSink& si
     for (std::thread& worker : workers) {
         worker.join();
     }
-    failure = written || refused ? nullptr : encoding.failure;
-    return written;
+    if (written) {
+        return {PngWrite::written, nullptr};
+    }
+    return refused ? PngWrite{PngWrite::refused, nullptr} : PngWrite{PngWrite::failed, encoding.failure};
 }

@@ -12,6 +12,14 @@
 // whether it took them all.
 using ByteSink = std::function<bool(const unsigned char* bytes, std::size_t size)>;
 
+// How writePng ended: the whole file given to the sink; the sink refusing
+// bytes; or the encoder failing first, with its reason, a static English
+// text on one line without a full stop (nullptr unless `failed`).
+struct PngWrite {
+    enum Status { written, refused, failed } status;
+    const char* failure;
+};
+
 // pngRunRows
 //
 //   Return: how many rows make one run, the unit that writePng deflates on
@@ -40,13 +48,11 @@ int pngRunRows(int width);
 //           says 32 KiB window) deflated by ISA-L's igzip at its level 1,
 //           with matches at most 4 bytes back, in blocks of at most 16 Ki
 //           symbols.
-//   Return: true when `sink` took the whole file. False when `sink`
-//           refused bytes (it is then called no more, and `failure` is set
-//           to nullptr, even if a run failed meanwhile) or when the encoder
-//           failed first: memory ran out ("out of memory"), the deflate
-//           reported an error, or the image or the counts are not as above;
-//           `failure` then points to a static English text saying why, one
-//           line without a full stop.
+//   Return: written when `sink` took the whole file; refused when `sink`
+//           refused bytes (it is then called no more), even if a run failed
+//           meanwhile; failed, with the reason, when the encoder failed
+//           first: memory ran out ("out of memory"), the deflate reported
+//           an error, or the image or the counts are not as above.
 //
 //   The rows are cut into runs of `runRows` rows from the top (fewer when
 //   so many would pass 512 MiB of filtered rows), the last run taking what
@@ -64,4 +70,4 @@ int pngRunRows(int width);
 //   filtered rows and three rows of pixels. A thread that cannot be
 //   started leaves its share to the others. Thread-safe: calls on
 //   different images, or on the same image, may run at once.
-bool writePng(const cv::Mat& image, int runRows, int threads, const ByteSink& sink, const char*& failure);
+PngWrite writePng(const cv::Mat& image, int runRows, int threads, const ByteSink& sink);

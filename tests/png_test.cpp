@@ -27,12 +27,11 @@ namespace {
 std::string encode(const cv::Mat& image, int runRows, int threads)
 {
     std::string png;
-    const char* failure = nullptr;
-    const bool written = writePng(image, runRows, threads, [&](const unsigned char* bytes, std::size_t size) {
+    const PngWrite written = writePng(image, runRows, threads, [&](const unsigned char* bytes, std::size_t size) {
         png.append(reinterpret_cast<const char*>(bytes), size);
         return true;
-    }, failure);
-    EXPECT_TRUE(written) << (failure != nullptr ? failure : "");
+    });
+    EXPECT_EQ(written.status, PngWrite::written) << (written.failure != nullptr ? written.failure : "");
     return png;
 }
 
@@ -155,14 +154,13 @@ TEST(PngWriter, ARefusingSinkEndsTheWriteAtOnce)
         SCOPED_TRACE(accepted);
         std::size_t taken = 0;
         int callsAfterRefusal = 0;
-        const char* failure = "untouched";
-        const bool written = writePng(image, 50, 3, [&](const unsigned char*, std::size_t size) {
+        const PngWrite written = writePng(image, 50, 3, [&](const unsigned char*, std::size_t size) {
             callsAfterRefusal += taken > accepted;
             taken += size;
             return taken <= accepted;
-        }, failure);
-        EXPECT_FALSE(written);
-        EXPECT_EQ(failure, nullptr) << "not the encoder's failure";
+        });
+        EXPECT_EQ(written.status, PngWrite::refused) << "not the encoder's failure";
+        EXPECT_EQ(written.failure, nullptr);
         EXPECT_EQ(callsAfterRefusal, 0);
     }
 }
@@ -181,12 +179,12 @@ TEST(PngWriter, WhatItCannotWriteIsRefusedBeforeAnyByte)
         SCOPED_TRACE(testing::Message() << test.image.size() << " type " << test.image.type() << ", runs of "
                                         << test.runRows << " rows, " << test.threads << " threads");
         bool called = false;
-        const char* failure = nullptr;
-        EXPECT_FALSE(writePng(test.image, test.runRows, test.threads, [&](const unsigned char*, std::size_t) {
+        const PngWrite written = writePng(test.image, test.runRows, test.threads, [&](const unsigned char*, std::size_t) {
             return called = true;
-        }, failure));
+        });
         EXPECT_FALSE(called);
-        EXPECT_NE(failure, nullptr);
+        EXPECT_EQ(written.status, PngWrite::failed);
+        EXPECT_NE(written.failure, nullptr);
     }
 }
 
@@ -206,11 +204,10 @@ TEST(PngWriter, MemoryRunningOutIsTheEncodersFailure)
     rlimit limited = before;
     limited.rlim_cur = static_cast<rlim_t>(pages) * ::sysconf(_SC_PAGESIZE) + (4 << 20);
     ASSERT_EQ(::setrlimit(RLIMIT_AS, &limited), 0);
-    const char* failure = nullptr;
-    const bool written = writePng(image, 4000, 2, [](const unsigned char*, std::size_t) { return true; }, failure);
+    const PngWrite written = writePng(image, 4000, 2, [](const unsigned char*, std::size_t) { return true; });
     ASSERT_EQ(::setrlimit(RLIMIT_AS, &before), 0);
-    EXPECT_FALSE(written);
-    EXPECT_STREQ(failure, "out of memory");
+    EXPECT_EQ(written.status, PngWrite::failed);
+    EXPECT_STREQ(written.failure, "out of memory");
 }
 
 TEST(PngWriter, RunsHoldAMebibyteOfRowsAndAtLeastOne)
@@ -291,11 +288,10 @@ TEST(ReplaceFile, TheFileIsWhatTheProducerWroteOrStaysAsItWas)
     for (const bool succeeds : {false, true}) {
         SCOPED_TRACE(succeeds);
         std::ofstream("result.png") << "earlier";
-        const bool replaced = replaceFile("result.png", [&](const ByteSink& sink) {
-            return sink(reinterpret_cast<const unsigned char*>("new "), 4) &&
-                   sink(reinterpret_cast<const unsigned char*>("file"), 4) && succeeds;
-        });
-        EXPECT_EQ(replaced, succeeds);
+        Replacement replacement = beginReplacing("result.png");
+        EXPECT_TRUE(writeReplacement(replacement, reinterpret_cast<const unsigned char*>("new "), 4));
+        EXPECT_TRUE(writeReplacement(replacement, reinterpret_cast<const unsigned char*>("file"), 4));
+        EXPECT_EQ(finishReplacing(replacement, succeeds), succeeds);
         std::ifstream in("result.png");
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), succeeds ? "new file" : "earlier");
         EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1) << "no temporary left";

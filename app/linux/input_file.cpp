@@ -1,9 +1,14 @@
 // Linux: the input file is opened once. A regular file is then decoded by
 // the library's file reader through /proc/self/fd/N of that open file, so
 // that a JPEG cut short comes out as the file reader gives it and the file
-// decoded is the file opened; a pipe, or another file that can be read only
-// once, is read to its end for the in-memory decoder.
+// decoded is the file opened; the file stays open for that name until
+// closeInputFile. A pipe, another file that can be read only once, or any
+// file on a system without /proc, is read to its end for the in-memory
+// decoder. Character and block devices (/dev/zero, a disk) are refused
+// after fstat, unread. Paths are the argument's bytes as given; one longer
+// than PATH_MAX fails to open.
 #include "platform.h"
+
 #include "read_to_end.h"
 
 #include <cerrno>
@@ -28,7 +33,7 @@ long long readSome(int file, unsigned char* buffer, std::size_t capacity)
     return got;
 }
 
-bool readOpenFile(int file, const struct stat& info, std::vector<unsigned char>& bytes)
+InputFile::Status readOpenFile(int file, const struct stat& info, std::vector<unsigned char>& bytes)
 {
     const bool regular = S_ISREG(info.st_mode);
     const auto readFromFile = [file](unsigned char* buffer, std::size_t capacity) {
@@ -50,47 +55,32 @@ std::string nameOfOpenFile(int file, const struct stat& info)
     return name;
 }
 
-void closeKeepingErrno(int file)
-{
-    const int error = errno;
-    ::close(file);
-    errno = error;
-}
-
 } // namespace
 
-bool openInputFile(const std::string& path, std::string& readerPath, std::vector<unsigned char>& bytes)
+InputFile openInputFile(const std::string& path)
 {
     closeInputFile();
-    readerPath.clear();
-    bytes.clear();
+    InputFile input{InputFile::unreadable, std::string(), std::vector<unsigned char>()};
     const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (file < 0) {
-        return false;
+        return input;
     }
     struct stat info {};
-    if (::fstat(file, &info) != 0) {
-        closeKeepingErrno(file);
-        return false;
-    }
-    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) {
+    if (::fstat(file, &info) != 0 || S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) {
         ::close(file);
-        errno = ENODEV;
-        return false;
+        return input;
     }
     if (S_ISREG(info.st_mode)) {
-        readerPath = nameOfOpenFile(file, info);
-        if (!readerPath.empty()) {
+        input.readerPath = nameOfOpenFile(file, info);
+        if (!input.readerPath.empty()) {
             openForReader = file;
-            return true;
+            input.status = InputFile::opened;
+            return input;
         }
     }
-    const bool read = readOpenFile(file, info, bytes);
-    closeKeepingErrno(file);
-    if (!read) {
-        bytes = std::vector<unsigned char>();
-    }
-    return read;
+    input.status = readOpenFile(file, info, input.bytes);
+    ::close(file);
+    return input;
 }
 
 void closeInputFile()

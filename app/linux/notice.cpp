@@ -1,5 +1,8 @@
 // Linux: the notice is a Qt message box, and Qt's fatal failure to reach a
 // display, or its exit when the display goes away, ends the run cleanly.
+// When no display is named at all (DISPLAY unset or empty, and no other Qt
+// platform chosen), the run ends so at once, without loading the toolkit's
+// display plugin only to see it fail.
 #include "platform.h"
 
 #include <QApplication>

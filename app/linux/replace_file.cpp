@@ -1,74 +1,47 @@
-// Linux: the result file is replaced through POSIX calls, and an
-// interrupting signal removes the temporary file before it ends the run.
+// Linux: the result file is replaced through POSIX calls. The temporary
+// file is created beside it with O_EXCL and O_NOFOLLOW, mode 0666 less the
+// umask, named after the process id (another attempt's number on a clash);
+// it is flushed with fsync, renamed over the file, which replaces a
+// symbolic link rather than writing through it, and the folder is synced
+// so that the rename lasts. SIGXFSZ is ignored, so that a file-size limit
+// fails the write with EFBIG instead of killing the run. The temporary file
+// is registered for removal on interruption (interruption.h).
 #include "platform.h"
-#include "signals.h"
 
-#include <atomic>
+#include "interruption.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <unistd.h>
 
 namespace {
 
-// The temporary file of the write in progress, for the handler of an
-// interrupting signal. The name is prepared before the file is created, and
-// marked as valid only while the file may exist, so that the handler needs
-// nothing but async-signal-safe calls.
-char temporaryName[64];
-volatile std::sig_atomic_t temporaryNamed = 0;
-pthread_t writingThread;
-
-// Removes the temporary file, then ends the process by the same signal, so
-// that whoever sent it still sees the run killed by it. The handler runs on
-// the writing thread: there it interrupts the write at a known point, never
-// in the middle of creating the file. A thread of the image library that
-// receives the signal hands it on.
-void removeTemporaryAndEnd(int signalNumber)
-{
-    if (!pthread_equal(pthread_self(), writingThread)) {
-        pthread_kill(writingThread, signalNumber);
-        return;
-    }
-    if (temporaryNamed) {
-        ::unlink(temporaryName);
-    }
-    ::signal(signalNumber, SIG_DFL);
-    ::raise(signalNumber);  // delivered as the handler returns
-}
-
-void forgetTemporary()
-{
-    temporaryNamed = 0;
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-}
-
-// Opens a new, empty temporary file beside `name`, hidden and with a name of
-// this process's own so that concurrent runs never share one; its name is
-// then in temporaryName.
-int createTemporary(const char* name)
+// Opens a new, empty temporary file beside `name` and names it in
+// `temporaryName`; -1 when none can be made.
+int createTemporary(const std::string& name, std::string& temporaryName)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        forgetTemporary();
-        const int length = std::snprintf(temporaryName, sizeof temporaryName, ".%s.%ld-%d.tmp", name,
+        char candidate[64];
+        const int length = std::snprintf(candidate, sizeof candidate, ".%s.%ld-%d.tmp", name.c_str(),
                                          static_cast<long>(::getpid()), attempt);
-        if (length < 0 || static_cast<std::size_t>(length) >= sizeof temporaryName) {
+        if (length < 0 || static_cast<std::size_t>(length) >= sizeof candidate) {
             return -1;
         }
-        std::atomic_signal_fence(std::memory_order_seq_cst);
-        temporaryNamed = 1;
-        const int file = ::open(temporaryName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        registerTemporaryFile(candidate);
+        const int file = ::open(candidate, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (file >= 0) {
+            temporaryName = candidate;
             return file;
         }
-        if (errno != EEXIST) {
+        const int error = errno;
+        releaseTemporaryFile();
+        if (error != EEXIST) {
             break;
         }
     }
-    forgetTemporary();
     return -1;
 }
 
@@ -98,45 +71,40 @@ void syncWorkingDirectory()
     }
 }
 
-// replaceFile without the signal handling: the temporary file is written,
-// flushed and renamed, or removed.
-bool writeAndRename(const char* name, const std::function<bool(const ByteSink&)>& produce)
-{
-    const int file = createTemporary(name);
-    if (file < 0) {
-        return false;
-    }
-    bool failed = false;
-    const ByteSink sink = [file, &failed](const unsigned char* bytes, std::size_t size) {
-        failed = failed || !writeAll(file, bytes, size);
-        return !failed;
-    };
-    const bool written = produce(sink) && !failed && ::fsync(file) == 0;
-    const bool closed = ::close(file) == 0;
-    const bool renamed = written && closed && ::rename(temporaryName, name) == 0;
-    if (!renamed) {
-        ::unlink(temporaryName);
-    }
-    forgetTemporary();
-    return renamed;
-}
-
 } // namespace
 
-bool replaceFile(const char* name, const std::function<bool(const ByteSink&)>& produce)
+Replacement beginReplacing(const char* name)
 {
-    // A file-size limit makes the write fail with EFBIG instead of killing
-    // the process, so it is reported like any other failed write.
     std::signal(SIGXFSZ, SIG_IGN);
+    Replacement replacement{name, std::string(), -1, false};
+    replacement.file = createTemporary(replacement.name, replacement.temporaryName);
+    return replacement;
+}
 
-    // The signals that end a run by default and that a user or a system
-    // sends to stop it: a closed terminal, Ctrl+C, Ctrl+\, kill.
-    writingThread = pthread_self();
-    const Dispositions earlier = handleSignals({SIGHUP, SIGINT, SIGQUIT, SIGTERM}, removeTemporaryAndEnd);
-    const bool replaced = writeAndRename(name, produce);
-    restoreDispositions(earlier);
-    if (replaced) {
+bool writeReplacement(Replacement& replacement, const unsigned char* bytes, std::size_t size)
+{
+    replacement.failed = replacement.failed || replacement.file < 0 ||
+                         !writeAll(static_cast<int>(replacement.file), bytes, size);
+    return !replacement.failed;
+}
+
+bool finishReplacing(Replacement& replacement, bool keep)
+{
+    if (replacement.file < 0) {
+        return false;
+    }
+    const int file = static_cast<int>(replacement.file);
+    replacement.file = -1;
+    const bool written = keep && !replacement.failed && ::fsync(file) == 0;
+    const bool closed = ::close(file) == 0;
+    const char* temporary = replacement.temporaryName.c_str();
+    const bool renamed = written && closed && ::rename(temporary, replacement.name.c_str()) == 0;
+    if (!renamed) {
+        ::unlink(temporary);
+    }
+    releaseTemporaryFile();
+    if (renamed) {
         syncWorkingDirectory();
     }
-    return replaced;
+    return renamed;
 }

@@ -1,6 +1,10 @@
-// Linux: the room for the result window on its screen, from Qt. OpenCV's
-// Qt window is a top-level widget named after its title, and its
-// application object exists once the window is made.
+// Linux: the result window and its screen, from Qt. OpenCV's Qt window is a
+// top-level widget named after its title, and its application object exists
+// once the window is made (with OpenCV built with another toolkit, no window
+// is found). Sizes are Qt's device-independent pixels; the work area is the
+// screen's available geometry; the frame is what the window manager's frame
+// and title bar add, nothing without a window manager or before it has
+// framed the window.
 #include "platform.h"
 
 #include <QApplication>
@@ -10,8 +14,6 @@
 #include <QSize>
 #include <QString>
 #include <QWidget>
-
-#include <algorithm>
 
 namespace {
 
@@ -30,48 +32,25 @@ QWidget* findWindow(const char* name)
     return nullptr;
 }
 
-// What the window manager's frame and title bar add to the window's size:
-// nothing without a window manager, or before it has framed the window.
-QSize frameOf(const QWidget& window)
-{
-    return window.frameGeometry().size() - window.geometry().size();
-}
-
-// The nearest value to `at` in [low, high], `low` when the range is empty.
-int clampedTo(int at, int low, int high)
-{
-    return std::max(low, std::min(at, high));
-}
-
 } // namespace
 
-bool windowImageRoom(const char* windowName, int& width, int& height)
+bool measureWindow(const char* windowName, WindowPlace& place)
 {
     const QWidget* window = findWindow(windowName);
     if (window == nullptr) {
         return false;
     }
-    const QSize room = window->screen()->availableGeometry().size() - frameOf(*window);
-    if (room.width() <= 0 || room.height() <= 0) {
-        return false;
-    }
-    width = room.width();
-    height = room.height();
+    const QRect area = window->screen()->availableGeometry();
+    const QSize frame = window->frameGeometry().size() - window->geometry().size();
+    const QPoint at = window->frameGeometry().topLeft();
+    place = {at.x(), at.y(), frame.width(), frame.height(), area.left(), area.top(), area.width(), area.height()};
     return true;
 }
 
-void keepWindowInWorkArea(const char* windowName, int width, int height)
+void moveWindow(const char* windowName, int left, int top)
 {
     QWidget* window = findWindow(windowName);
-    if (window == nullptr) {
-        return;
-    }
-    const QRect area = window->screen()->availableGeometry();
-    const QSize outer = QSize(width, height) + frameOf(*window);
-    const QPoint at = window->frameGeometry().topLeft();
-    const QPoint inside(clampedTo(at.x(), area.left(), area.left() + area.width() - outer.width()),
-                        clampedTo(at.y(), area.top(), area.top() + area.height() - outer.height()));
-    if (inside != at) {
-        window->move(inside);  // a top-level widget's position is its frame's
+    if (window != nullptr) {
+        window->move(left, top);  // a top-level widget's position is its frame's
     }
 }

@@ -1,7 +1,10 @@
-// Windows: the arguments come from the wide command line as UTF-8; console
-// texts are UTF-16 on a console, and bytes in the console's code page when
-// standard output is a file or a pipe; a run that ends with a text waits for
-// a key on a console of its own.
+// Windows: the arguments come from the wide command line
+// (CommandLineToArgvW) as UTF-8, so that a file name with characters
+// outside the ANSI code page reaches the reader whole. Console texts are
+// written as UTF-16 with WriteConsoleW on a console, and as bytes in the
+// console's output code page (the ANSI code page with no console) when
+// standard output is a file or a pipe. A run that ends with a text waits
+// for a key on a console of its own.
 #include "console.h"
 #include "platform.h"
 #include "text_encoding.h"
@@ -71,10 +74,3 @@ void waitOnOwnConsole()
     ReadFile(GetStdHandle(STD_INPUT_HANDLE), &key, 1, &read, nullptr);
 }
 
-void endAsInterrupted()
-{
-    TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
-    // TerminateProcess does not return for the calling process; should it
-    // fail, the process still ends with the status.
-    ExitProcess(STATUS_CONTROL_C_EXIT);
-}

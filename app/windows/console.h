@@ -11,10 +11,3 @@ HANDLE outputConsole();
 // The code page of texts written as bytes: the console's output code page,
 // or the ANSI code page when the process has no console.
 UINT byteCodePage();
-
-// Ends the process at once as the system's own console control handler
-// ends a console program on Ctrl+C, Ctrl+Break or a closed console: with
-// the status STATUS_CONTROL_C_EXIT. Called by the handlers that first
-// remove a temporary file or folder; nothing of the interrupted work runs
-// after it, not even the program's exit handlers.
-[[noreturn]] void endAsInterrupted();

@@ -1,14 +1,19 @@
-// Windows: a crash inside a third-party decoder ends the run with a text and
-// a status; neither a crash nor an interruption while decoding leaves the
-// library's temporary copy of the input behind.
-#include "console.h"
+// Windows: a crash inside a third-party decoder (SIGABRT, SIGFPE, SIGILL,
+// SIGSEGV through the C runtime's signal) writes the text prepared before
+// the decoding, as printText would, and leaves with _Exit. The library's
+// temporary copies go to a new folder in the user's temporary folder,
+// whose path the library must read in the ANSI code page; it is registered
+// for removal on interruption (interruption.h), and a crash closes the
+// files the decoder left open through the C library and removes it too.
 #include "platform.h"
+
+#include "console.h"
+#include "interruption.h"
 #include "text_encoding.h"
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cwchar>
 #include <string>
 
 namespace {
@@ -29,49 +34,17 @@ std::string crashBytes;
 int crashStatus = 0;
 constexpr int kCrashes[] = {SIGABRT, SIGFPE, SIGILL, SIGSEGV};
 
-// The private folder for the library's temporary copies, the pattern that
-// lists it and a buffer for the paths of what it holds, set before the
-// handlers that read them are in force and not changed after; whether it
-// is in use; the setting it replaced.
-std::wstring scratchFolder;
-std::wstring scratchPattern;
-wchar_t scratchEntry[2 * MAX_PATH + 2];
+// Whether the private folder for the library's temporary copies is in
+// use, and the setting it replaced.
 volatile bool scratchInUse = false;
 bool temporaryPathWasSet = false;
 std::string temporaryPathBefore;
 
-// Set once endExitOnCrash has removed the folder, for the console control
-// handler to wait on; how long it waits.
-HANDLE decodingEnded = nullptr;
-constexpr DWORD kDecodingWaitMillis = 3000;
-
-// Removes the scratch folder with the files that lie in it. A file that is
-// still open cannot be removed, nor then the folder.
-void removeScratchFolder()
-{
-    WIN32_FIND_DATAW entry;
-    const HANDLE found = FindFirstFileW(scratchPattern.c_str(), &entry);
-    if (found != INVALID_HANDLE_VALUE) {
-        do {
-            const std::size_t folderLength = scratchFolder.size();
-            const std::size_t nameLength = std::wcslen(entry.cFileName);
-            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-                folderLength + 1 + nameLength < sizeof scratchEntry / sizeof *scratchEntry) {
-                std::wmemcpy(scratchEntry, scratchFolder.c_str(), folderLength);
-                scratchEntry[folderLength] = L'\\';
-                std::wmemcpy(scratchEntry + folderLength + 1, entry.cFileName, nameLength + 1);
-                DeleteFileW(scratchEntry);
-            }
-        } while (FindNextFileW(found, &entry));
-        FindClose(found);
-    }
-    RemoveDirectoryW(scratchFolder.c_str());
-}
-
-// Makes a new private folder inside the user's temporary folder and points
-// the library's temporary copies to it. When it cannot be made, or its path
-// cannot be given in the ANSI code page that the library reads it in, the
-// copies go where they would have gone.
+// Makes a new private folder inside the user's temporary folder, points
+// the library's temporary copies to it and registers it for removal on
+// interruption. When it cannot be made, or its path cannot be given in the
+// ANSI code page that the library reads it in, the copies go where they
+// would have gone.
 void useScratchFolder()
 {
     wchar_t base[MAX_PATH + 1];
@@ -97,8 +70,7 @@ void useScratchFolder()
     const char* setting = std::getenv(kTemporaryPathSetting);
     temporaryPathWasSet = setting != nullptr;
     temporaryPathBefore = temporaryPathWasSet ? setting : "";
-    scratchFolder = folder;
-    scratchPattern = folder + L"\\*";
+    registerScratchFolder(folder);
     scratchInUse = true;
     _putenv_s(kTemporaryPathSetting, ansiFolder.c_str());
 }
@@ -108,7 +80,7 @@ void endScratchFolder()
     if (!scratchInUse) {
         return;
     }
-    removeScratchFolder();
+    releaseScratchFolder();
     scratchInUse = false;
     // An empty value removes the setting.
     _putenv_s(kTemporaryPathSetting, temporaryPathWasSet ? temporaryPathBefore.c_str() : "");
@@ -136,20 +108,6 @@ void exitAfterCrash(int)
     std::_Exit(crashStatus);
 }
 
-// Ctrl+C, Ctrl+Break or a closed console while decoding. The handler runs
-// on a thread of its own while the decoder goes on, and the library's copy
-// cannot be removed while the decoder has it open; so the run ends once the
-// decoding has and endExitOnCrash has removed the folder, or, when that
-// takes longer than kDecodingWaitMillis (a huge file, or an input that a
-// pipe is slow to deliver), after removing what it can.
-BOOL WINAPI removeScratchAndEnd(DWORD)
-{
-    if (WaitForSingleObject(decodingEnded, kDecodingWaitMillis) != WAIT_OBJECT_0 && scratchInUse) {
-        removeScratchFolder();
-    }
-    endAsInterrupted();
-}
-
 } // namespace
 
 void exitOnCrash(const char* text, int exitStatus)
@@ -158,12 +116,7 @@ void exitOnCrash(const char* text, int exitStatus)
     crashWideText = toWide(text) + L"\n";
     crashBytes = toCodePage(crashWideText, byteCodePage());
     crashStatus = exitStatus;
-    if (decodingEnded == nullptr) {
-        decodingEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    }
-    ResetEvent(decodingEnded);
     useScratchFolder();
-    SetConsoleCtrlHandler(removeScratchAndEnd, TRUE);
     for (const int signalNumber : kCrashes) {
         std::signal(signalNumber, exitAfterCrash);
     }
@@ -175,8 +128,4 @@ void endExitOnCrash()
         std::signal(signalNumber, SIG_DFL);
     }
     endScratchFolder();
-    // Set before the handler is removed: removing it waits for a handler
-    // that is running, and that one waits for this.
-    SetEvent(decodingEnded);
-    SetConsoleCtrlHandler(removeScratchAndEnd, FALSE);
 }

@@ -4,35 +4,21 @@
 // \\?\ form). The library's file reader opens files by ANSI names of fewer
 // than MAX_PATH characters: a file on disk that has such a name is decoded
 // by it, so that a JPEG cut short comes out as the file reader gives it;
-// anything else is read to its end for the in-memory decoder.
+// anything else is read to its end for the in-memory decoder. That name is
+// the path as given, else the file's short (8.3) name, when the ANSI code
+// page holds it exactly, it is shorter than MAX_PATH and it opens the very
+// file opened; an OpenEXR file gets an ASCII name only, since its reader
+// takes names as UTF-8. A console, NUL, a serial port or a disk opened
+// whole is a device, refused unread.
 #include "platform.h"
+
 #include "read_to_end.h"
 #include "text_encoding.h"
 
-#include <cerrno>
 #include <cstring>
 #include <cwchar>
 
 namespace {
-
-// The errno value for the Win32 error `error`.
-int errnoFor(DWORD error)
-{
-    switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-        return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-        return EACCES;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-        return ENOMEM;
-    default:
-        return EIO;
-    }
-}
 
 // Reads from `file` into `buffer`; the writer of a pipe closing it is the
 // pipe's end.
@@ -43,14 +29,10 @@ long long readSome(HANDLE file, unsigned char* buffer, std::size_t capacity)
     if (ReadFile(file, buffer, static_cast<DWORD>(capacity), &got, nullptr)) {
         return got;
     }
-    if (GetLastError() == ERROR_BROKEN_PIPE) {
-        return 0;
-    }
-    errno = errnoFor(GetLastError());
-    return -1;
+    return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
 }
 
-bool readOpenFile(HANDLE file, long long size, std::vector<unsigned char>& bytes)
+InputFile::Status readOpenFile(HANDLE file, long long size, std::vector<unsigned char>& bytes)
 {
     const auto readFromFile = [file](unsigned char* buffer, std::size_t capacity) {
         return readSome(file, buffer, capacity);
@@ -196,10 +178,9 @@ std::string readerName(const std::wstring& path, const std::wstring& full, const
 
 } // namespace
 
-bool openInputFile(const std::string& path, std::string& readerPath, std::vector<unsigned char>& bytes)
+InputFile openInputFile(const std::string& path)
 {
-    readerPath.clear();
-    bytes.clear();
+    InputFile input{InputFile::unreadable, std::string(), std::vector<unsigned char>()};
     const std::wstring wide = toWide(path);
     const std::wstring full = fullPath(wide);
     const std::wstring opened = full.empty() ? wide : openableForm(full);
@@ -209,28 +190,20 @@ bool openInputFile(const std::string& path, std::string& readerPath, std::vector
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        errno = errnoFor(GetLastError());
-        return false;
+        return input;
     }
     // A console, NUL or a serial port, or a disk or volume opened whole (a
     // disk "file" without a file size), is a device: not read.
     const DWORD type = GetFileType(file);
     LARGE_INTEGER size{};
     const bool onDisk = type == FILE_TYPE_DISK && GetFileSizeEx(file, &size);
-    if (type == FILE_TYPE_CHAR || (type == FILE_TYPE_DISK && !onDisk)) {
-        CloseHandle(file);
-        errno = ENODEV;
-        return false;
+    if (type != FILE_TYPE_CHAR && (type != FILE_TYPE_DISK || onDisk)) {
+        input.readerPath = onDisk ? readerName(wide, full, opened, file) : std::string();
+        input.status = !input.readerPath.empty() ? InputFile::opened
+                                                 : readOpenFile(file, onDisk ? size.QuadPart : 0, input.bytes);
     }
-    if (onDisk) {
-        readerPath = readerName(wide, full, opened, file);
-    }
-    const bool read = !readerPath.empty() || readOpenFile(file, onDisk ? size.QuadPart : 0, bytes);
     CloseHandle(file);
-    if (!read) {
-        bytes = std::vector<unsigned char>();
-    }
-    return read;
+    return input;
 }
 
 void closeInputFile()

@@ -1,4 +1,5 @@
-// Windows: the notice is a Win32 message box with UTF-16 texts.
+// Windows: the notice is a Win32 message box with UTF-16 texts. Win32
+// windows need no display server, so there is no display to fail.
 #include "platform.h"
 #include "text_encoding.h"
 

@@ -1,9 +1,19 @@
-// Windows: the result file is replaced through Win32 calls; a replacement
-// that another program's open handle blocks is tried again for a moment,
-// and Ctrl+C, Ctrl+Break or a closed console removes the temporary file
-// before the run ends.
-#include "console.h"
+// Windows: the result file is replaced through Win32 calls. The temporary
+// file is created beside it with CREATE_NEW, sharing only deletion (so that
+// the interruption handler can remove it while it is written), named after
+// the process id (another attempt's number on a clash); it is flushed with
+// FlushFileBuffers and renamed over the file with MoveFileEx
+// (MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH), which replaces a
+// symbolic link rather than writing through it. A read-only file or a
+// folder of that name is never replaced (Windows refuses the first, Wine
+// would not). A rename that another process blocks (it holds the file open
+// without sharing deletion: a virus scanner, an image viewer) is tried
+// again with growing pauses for about two seconds. The temporary file is
+// registered for removal on interruption (interruption.h): a rename under
+// way is finished first.
 #include "platform.h"
+
+#include "interruption.h"
 
 #include <windows.h>
 
@@ -20,55 +30,38 @@ constexpr DWORD kRetryMillis = 2000;
 constexpr DWORD kFirstPauseMillis = 10;
 constexpr DWORD kLongestPauseMillis = 500;
 
-// The temporary file of the write in progress, for the console control
-// handler, which runs on a thread of its own. `guard` is held while the
-// file is created, renamed or removed, so that the handler sees it either
-// before or after; the handler takes it for good, so that no rename
-// follows its removal.
-SRWLOCK guard = SRWLOCK_INIT;
-char temporaryName[64];
-bool temporaryExists = false;
-
-BOOL WINAPI removeTemporaryAndEnd(DWORD)
+// Creates a new, empty temporary file beside `name` and names it in
+// `temporaryName`.
+HANDLE createTemporary(const std::string& name, std::string& temporaryName)
 {
-    AcquireSRWLockExclusive(&guard);
-    if (temporaryExists) {
-        DeleteFileA(temporaryName);
-    }
-    endAsInterrupted();
-}
-
-// Creates a new, empty temporary file beside `name`, hidden by its name and
-// of this process's own so that concurrent runs never share one; its name
-// is then in temporaryName. Deletion is shared, so that the handler can
-// remove it while it is being written.
-HANDLE createTemporary(const char* name)
-{
-    AcquireSRWLockExclusive(&guard);
+    lockTemporaryFile();
     HANDLE file = INVALID_HANDLE_VALUE;
+    char candidate[64];
     for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
-        const int length = std::snprintf(temporaryName, sizeof temporaryName, ".%s.%lu-%d.tmp", name,
+        const int length = std::snprintf(candidate, sizeof candidate, ".%s.%lu-%d.tmp", name.c_str(),
                                          GetCurrentProcessId(), attempt);
-        if (length < 0 || static_cast<std::size_t>(length) >= sizeof temporaryName) {
+        if (length < 0 || static_cast<std::size_t>(length) >= sizeof candidate) {
             break;
         }
-        file = CreateFileA(temporaryName, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        file = CreateFileA(candidate, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
         if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
             break;
         }
     }
-    temporaryExists = file != INVALID_HANDLE_VALUE;
-    ReleaseSRWLockExclusive(&guard);
+    const bool created = file != INVALID_HANDLE_VALUE;
+    unlockTemporaryFile(created ? candidate : nullptr);
+    if (created) {
+        temporaryName = candidate;
+    }
     return file;
 }
 
-void removeTemporary()
+void removeTemporary(const std::string& temporaryName)
 {
-    AcquireSRWLockExclusive(&guard);
-    DeleteFileA(temporaryName);
-    temporaryExists = false;
-    ReleaseSRWLockExclusive(&guard);
+    lockTemporaryFile();
+    DeleteFileA(temporaryName.c_str());
+    unlockTemporaryFile(nullptr);
 }
 
 bool writeAll(HANDLE file, const unsigned char* bytes, std::size_t size)
@@ -87,24 +80,21 @@ bool writeAll(HANDLE file, const unsigned char* bytes, std::size_t size)
 
 enum class Rename { done, refused, blocked };
 
-// One attempt to rename the temporary file over `target`. Windows refuses
-// to replace a read-only file (Wine does not), and a folder of that name
-// can never be replaced: neither is tried again. A refusal for a sharing
-// violation or denied access (another process has `target` open without
-// sharing deletion) may pass.
-Rename renameOver(const char* target)
+// One attempt to rename the temporary file over `target`. A refusal for a
+// sharing violation or denied access (another process has `target` open
+// without sharing deletion) may pass.
+Rename renameOver(const std::string& temporaryName, const char* target)
 {
     const DWORD attributes = GetFileAttributesA(target);
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
         return Rename::refused;
     }
-    AcquireSRWLockExclusive(&guard);
+    lockTemporaryFile();
     const bool renamed =
-        MoveFileExA(temporaryName, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        MoveFileExA(temporaryName.c_str(), target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
     const DWORD error = GetLastError();
-    temporaryExists = !renamed;
-    ReleaseSRWLockExclusive(&guard);
+    unlockTemporaryFile(renamed ? nullptr : temporaryName.c_str());
     if (renamed) {
         return Rename::done;
     }
@@ -113,11 +103,11 @@ Rename renameOver(const char* target)
 
 // Renames the temporary file over `name`, trying again with growing pauses
 // while another process blocks it, for about kRetryMillis in all.
-bool renameWithRetries(const char* name)
+bool renameWithRetries(const std::string& temporaryName, const char* name)
 {
     DWORD waited = 0;
     for (DWORD pause = kFirstPauseMillis;; pause = std::min(pause * 2, kLongestPauseMillis)) {
-        const Rename result = renameOver(name);
+        const Rename result = renameOver(temporaryName, name);
         if (result != Rename::blocked || waited >= kRetryMillis) {
             return result == Rename::done;
         }
@@ -126,36 +116,42 @@ bool renameWithRetries(const char* name)
     }
 }
 
-// replaceFile without the console control handler: the temporary file is
-// written, flushed and renamed, or removed.
-bool writeAndRename(const char* name, const std::function<bool(const ByteSink&)>& produce)
-{
-    const HANDLE file = createTemporary(name);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    bool failed = false;
-    const ByteSink sink = [file, &failed](const unsigned char* bytes, std::size_t size) {
-        failed = failed || !writeAll(file, bytes, size);
-        return !failed;
-    };
-    const bool written = produce(sink) && !failed && FlushFileBuffers(file);
-    const bool closed = CloseHandle(file) != 0;
-    if (!written || !closed || !renameWithRetries(name)) {
-        removeTemporary();
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
-bool replaceFile(const char* name, const std::function<bool(const ByteSink&)>& produce)
+Replacement beginReplacing(const char* name)
 {
-    SetConsoleCtrlHandler(removeTemporaryAndEnd, TRUE);
-    const bool replaced = writeAndRename(name, produce);
-    // The guard is free here: a handler running now ends the run, and one
-    // waiting to start is not kept from it by the removal.
-    SetConsoleCtrlHandler(removeTemporaryAndEnd, FALSE);
+    Replacement replacement{name, std::string(), -1, false};
+    registerTemporaryFile();
+    const HANDLE file = createTemporary(replacement.name, replacement.temporaryName);
+    if (file == INVALID_HANDLE_VALUE) {
+        releaseTemporaryFile();
+        return replacement;
+    }
+    replacement.file = reinterpret_cast<std::intptr_t>(file);
+    return replacement;
+}
+
+bool writeReplacement(Replacement& replacement, const unsigned char* bytes, std::size_t size)
+{
+    replacement.failed = replacement.failed || replacement.file < 0 ||
+                         !writeAll(reinterpret_cast<HANDLE>(replacement.file), bytes, size);
+    return !replacement.failed;
+}
+
+bool finishReplacing(Replacement& replacement, bool keep)
+{
+    if (replacement.file < 0) {
+        return false;
+    }
+    const auto file = reinterpret_cast<HANDLE>(replacement.file);
+    replacement.file = -1;
+    const bool written = keep && !replacement.failed && FlushFileBuffers(file);
+    const bool closed = CloseHandle(file) != 0;
+    const bool replaced =
+        written && closed && renameWithRetries(replacement.temporaryName, replacement.name.c_str());
+    if (!replaced) {
+        removeTemporary(replacement.temporaryName);
+    }
+    releaseTemporaryFile();
     return replaced;
 }
