@@ -67,8 +67,9 @@ void closeInputFile();
 void exitOnDisplayFailure(const char* text, int exitStatus);
 
 // Shows a modal information notice with one OK button and no owner window;
-// returns once the user has pressed OK or closed it.
-void showNotice(const char* caption, const char* text);
+// returns true once the user has pressed OK or closed it, false at once
+// when the system could not show it.
+bool showNotice(const char* caption, const char* text);
 
 // --- Screen (screen.cpp) ---
 

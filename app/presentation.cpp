@@ -36,12 +36,13 @@ cv::Mat placedToFit(const cv::Mat& image)
     return shown;
 }
 
-void show(const cv::Mat& result)
+// Returns whether the notice was shown and dismissed.
+bool show(const cv::Mat& result)
 {
     cv::namedWindow(texts::windowName, kWindowFlags);
     cv::imshow(texts::windowName, placedToFit(result));
     cv::waitKey(kDrawDelayMs);
-    showNotice(texts::noticeCaption, texts::noticeText);
+    return showNotice(texts::noticeCaption, texts::noticeText);
 }
 
 } // namespace
@@ -50,7 +51,9 @@ Outcome presentResult(const cv::Mat& result)
 {
     exitOnDisplayFailure(texts::showError, status::notShown);
     try {
-        show(result);
+        if (!show(result)) {
+            return failure(status::notShown);
+        }
     } catch (const cv::Exception& error) {
         return isOutOfMemory(error) ? raised(error) : failure(status::notShown);
     } catch (const std::exception& error) {

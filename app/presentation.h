@@ -19,7 +19,7 @@
 //   image is shown at its own size wherever the window opens. The window is
 //   not closed; it goes with the process. A display that cannot be reached,
 //   or that goes away meanwhile, ends the run with the show error
-//   (exitOnDisplayFailure); any other failure of the window library gives
-//   back status::notShown, and memory running out or another error a
+//   (exitOnDisplayFailure); any other failure of the window library, or a
+//   notice that the system could not show, gives back status::notShown, and memory running out or another error a
 //   processing failure.
 Outcome presentResult(const cv::Mat& result);

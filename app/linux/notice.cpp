@@ -151,7 +151,7 @@ void exitOnDisplayFailure(const char* text, int exitStatus)
     toolkitMessageHandler = qInstallMessageHandler(handleToolkitMessage);
 }
 
-void showNotice(const char* caption, const char* text)
+bool showNotice(const char* caption, const char* text)
 {
     // OpenCV's window has made the application object already; a build of
     // OpenCV with another toolkit has not, and then the notice makes its own.
@@ -165,5 +165,7 @@ void showNotice(const char* caption, const char* text)
     releaseHeldMessages();  // the toolkit has reached the display
     QMessageBox notice(QMessageBox::Information, QString::fromUtf8(caption), QString::fromUtf8(text),
                        QMessageBox::Ok);
+    // A display lost meanwhile ends the run through exitOnDisplayFailure.
     notice.exec();
+    return true;
 }

@@ -9,7 +9,9 @@ void exitOnDisplayFailure(const char*, int)
     // reaches the driver as the library's exception.
 }
 
-void showNotice(const char* caption, const char* text)
+bool showNotice(const char* caption, const char* text)
 {
-    MessageBoxW(nullptr, toWide(text).c_str(), toWide(caption).c_str(), MB_ICONINFORMATION | MB_OK);
+    // MessageBoxW gives 0 when it could make no box (a session without a
+    // desktop, say); the user has then confirmed nothing.
+    return MessageBoxW(nullptr, toWide(text).c_str(), toWide(caption).c_str(), MB_ICONINFORMATION | MB_OK) != 0;
 }
