@@ -18,6 +18,7 @@ cpack=$1 build=$2 version=$3 source=$4
 readonly package_dir=$build/package
 readonly deb=$package_dir/lumaleveller_${version}_$(dpkg --print-architecture).deb
 readonly expected_files='./usr/bin/lumaLeveller
+./usr/libexec/lumaleveller/open
 ./usr/share/applications/lumaleveller.desktop
 ./usr/share/doc/lumaleveller/changelog.gz
 ./usr/share/doc/lumaleveller/copyright
@@ -171,8 +172,8 @@ check "the changelog's latest entry is version $version" changelog_names_version
 # no CET marking, so no program linked with them can have it.
 check "hardening-check passes the program" hardening-check --nocfprotection "$root/usr/bin/lumaLeveller"
 check "the desktop entry is valid" desktop-file-validate "$root/usr/share/applications/lumaleveller.desktop"
-check "the desktop entry opens one file, without a terminal" equal "$(desktop_key Exec) $(desktop_key Terminal)" \
-    "lumaLeveller %f false"
+check "the desktop entry opens one file with the launcher, in a terminal" \
+    equal "$(desktop_key Exec) $(desktop_key Terminal)" "/usr/libexec/lumaleveller/open %f true"
 check "the icon it names is an SVG in the package" icon_is_svg
 check "the manual page renders without warnings" manual_renders_quietly
 check "the manual page gives every text and exit status" manual_has_every_text_and_status
