@@ -2,9 +2,9 @@
 # from ENTRY_TEMPLATE with the launcher's absolute path under the prefix
 # being installed to (cmake --install --prefix, cpack's /usr), then installs
 # it into APPLICATIONS_DIR. LAUNCHER is the launcher's path, relative to the
-# prefix or absolute. Each destination has its entry in a folder of its own
-# under BUILD_DIR, so that installs that run at once (cpack beside another
-# prefix) do not write the same file.
+# prefix or absolute. Each destination has its entry written in a folder of
+# its own under BUILD_DIR, removed once installed, so that installs that
+# run at once (cpack beside another prefix) do not write the same file.
 cmake_path(ABSOLUTE_PATH LAUNCHER BASE_DIRECTORY "${CMAKE_INSTALL_PREFIX}" OUTPUT_VARIABLE launcher)
 # A path of plain characters stands in the Exec key as it is; any other is
 # quoted. Inside the double quotes a backslash escapes " ` $ and itself, and
@@ -19,6 +19,7 @@ if(launcher MATCHES "[^A-Za-z0-9/._+-]")
 endif()
 cmake_path(ABSOLUTE_PATH APPLICATIONS_DIR BASE_DIRECTORY "${CMAKE_INSTALL_PREFIX}" OUTPUT_VARIABLE destination)
 string(SHA1 key "$ENV{DESTDIR}${destination}")
-set(entry "${BUILD_DIR}/desktop-entries/${key}/lumaleveller.desktop")
-configure_file("${ENTRY_TEMPLATE}" "${entry}" @ONLY)
-file(INSTALL "${entry}" DESTINATION "${destination}")
+set(folder "${BUILD_DIR}/desktop-entries/${key}")
+configure_file("${ENTRY_TEMPLATE}" "${folder}/lumaleveller.desktop" @ONLY)
+file(INSTALL "${folder}/lumaleveller.desktop" DESTINATION "${destination}")
+file(REMOVE_RECURSE "${folder}")
