@@ -1,19 +1,16 @@
 #include "png_writer.h"
 
 #include <isa-l/igzip_lib.h>
+#include <opencv2/core/utility.hpp>
 #include <zlib.h>
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <new>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -23,6 +20,7 @@ constexpr const char* kOutOfMemory = "out of memory";
 constexpr const char* kUnsupportedImage = "the PNG writer takes 8-bit colour images only";
 constexpr const char* kBadCounts = "the PNG writer needs at least one row per run and one thread";
 constexpr const char* kDeflateStopped = "the deflate stopped before the end of its input";
+constexpr const char* kThreadsFailed = "the PNG writer's threads failed";
 
 // igzip's level, window and work space, measured on the rows as filtered
 // below, on the fourteen images of bench/compare (differences in points of
@@ -72,7 +70,7 @@ struct Run {
     std::size_t size = 0;
     std::uint32_t adler = 1;  // of the filtered rows
     uLong crc = 0;            // of "IDAT" and `bytes`
-    bool done = false;
+    const char* failure = nullptr;  // why deflating it failed, if it did
 };
 
 // What one thread deflates with, made on its first run and kept for the
@@ -94,17 +92,6 @@ struct Workspace {
 struct PixelRows {
     unsigned char* above;
     unsigned char* row;
-};
-
-// What the threads of one writePng share.
-struct Encoding {
-    const cv::Mat& image;
-    std::vector<Run> runs{};
-    std::atomic<int> next{0};  // the first run no thread has taken
-    std::atomic<bool> stopped{false};
-    std::mutex mutex{};  // guards the runs' `done` and `failure`
-    std::condition_variable changed{};
-    const char* failure = nullptr;
 };
 
 void putBigEndian(unsigned char* at, std::uint32_t value)
@@ -349,54 +336,6 @@ const char* deflateRun(const cv::Mat& image, Workspace& workspace, std::size_t r
     return failure;
 }
 
-// Takes the next run that no thread has taken and deflates it. Returns
-// false when none was left, the encoding has stopped or the run failed.
-bool deflateNext(Encoding& encoding, Workspace& workspace)
-{
-    const int count = static_cast<int>(encoding.runs.size());
-    const int index = encoding.stopped ? count : encoding.next++;
-    if (index >= count) {
-        return false;
-    }
-    Run& run = encoding.runs[static_cast<std::size_t>(index)];
-    const std::size_t runBytes = filteredRowSize(encoding.image.cols) * static_cast<std::size_t>(encoding.runs[0].rows);
-    const char* failure = deflateRun(encoding.image, workspace, runBytes, run, index == 0, index == count - 1);
-    {
-        const std::lock_guard<std::mutex> lock(encoding.mutex);
-        run.done = failure == nullptr;
-        if (failure != nullptr && encoding.failure == nullptr) {
-            encoding.failure = failure;
-            encoding.stopped = true;
-        }
-    }
-    encoding.changed.notify_all();
-    return failure == nullptr;
-}
-
-void deflateAll(Encoding& encoding)
-{
-    Workspace workspace;
-    while (deflateNext(encoding, workspace)) {
-    }
-}
-
-// Waits until run `index` is deflated, deflating runs itself while any are
-// left. Returns false when the encoding failed.
-bool awaitRun(Encoding& encoding, std::size_t index, Workspace& workspace)
-{
-    const Run& run = encoding.runs[index];
-    std::unique_lock<std::mutex> lock(encoding.mutex);
-    while (!run.done && encoding.failure == nullptr) {
-        lock.unlock();
-        const bool deflated = deflateNext(encoding, workspace);
-        lock.lock();
-        if (!deflated) {
-            encoding.changed.wait(lock, [&] { return run.done || encoding.failure != nullptr; });
-        }
-    }
-    return encoding.failure == nullptr;
-}
-
 // Gives one chunk to `sink`: its length, type, data and the CRC of type and
 // data, `crc`.
 bool writeChunk(const ByteSink& sink, const char* type, const unsigned char* data, std::size_t size, uLong crc)
@@ -423,38 +362,6 @@ bool writeHeader(const ByteSink& sink, const cv::Mat& image)
     return sink(kSignature, sizeof kSignature) && writeChunk(sink, "IHDR", header, sizeof header);
 }
 
-// Gives the whole file to `sink`, each run as an IDAT chunk once it is done.
-// Returns false when a run failed or `sink` refused bytes; `refused` tells
-// which.
-bool writeFile(Encoding& encoding, const ByteSink& sink, bool& refused)
-{
-    refused = true;
-    if (!writeHeader(sink, encoding.image)) {
-        return false;
-    }
-    Workspace workspace;
-    const std::size_t rowSize = filteredRowSize(encoding.image.cols);
-    uLong adler = adler32(0, nullptr, 0);
-    for (std::size_t index = 0; index < encoding.runs.size(); ++index) {
-        if (!awaitRun(encoding, index, workspace)) {
-            refused = false;
-            return false;
-        }
-        Run& run = encoding.runs[index];
-        adler = adler32_combine(adler, run.adler, static_cast<z_off_t>(rowSize * static_cast<std::size_t>(run.rows)));
-        if (index + 1 == encoding.runs.size()) {
-            putBigEndian(run.bytes.get() + run.size, static_cast<std::uint32_t>(adler));
-            run.crc = crc32(run.crc, run.bytes.get() + run.size, kAdlerSize);
-            run.size += kAdlerSize;
-        }
-        if (!writeChunk(sink, "IDAT", run.bytes.get(), run.size, run.crc)) {
-            return false;
-        }
-        run.bytes.reset();
-    }
-    return writeChunk(sink, "IEND", nullptr, 0);
-}
-
 // Cuts the image's rows into runs of `runRows` rows from the top, fewer
 // when a run would be too large for the deflate's counts; the last run
 // takes what is left.
@@ -471,18 +378,66 @@ std::vector<Run> cutIntoRuns(const cv::Mat& image, int runRows)
     return runs;
 }
 
-// Starts up to `count` threads that deflate runs into `workers`; as many as
-// the system gives.
-void startWorkers(Encoding& encoding, int count, std::vector<std::thread>& workers)
+// How the threads share the work. The runs deflate independently of each
+// other, so they are taken in batches, in order: the image library's
+// cv::parallel_for_ cuts a batch into `threads` stripes of consecutive runs
+// and hands them to its pool's threads, the calling thread among them;
+// each thread filters and deflates its stripe's runs one after the other
+// with one workspace. Once the whole batch is done, the calling thread
+// gives its runs to the sink in order, freeing each run's bytes as soon as
+// the sink took them, and only then starts the next batch. Nothing else is
+// shared: each run is written by one thread, and read by the calling thread
+// after parallel_for_ has returned.
+//
+// Why the bound: deflated runs wait for nothing but the sink, so with a
+// slow sink (a network share, a USB stick) threads that went on deflating
+// would hold the whole image's runs in memory. A batch is at most
+// kBatchRunsPerThread runs of about 1 MiB of rows per thread, and no thread
+// deflates while the sink takes them, so that much waits at most, however
+// slow the sink. Two runs per thread rather than one halve how often the
+// threads wait for the slowest of them and for the sink.
+constexpr std::size_t kBatchRunsPerThread = 2;
+
+// Filters and deflates runs `begin` to `end` of `runs` on up to `threads`
+// threads, each run's failure kept in it. Returns nullptr, or why the
+// threads failed.
+const char* deflateBatch(const cv::Mat& image, std::vector<Run>& runs, std::size_t begin, std::size_t end,
+                         int threads)
 {
-    try {
-        workers.reserve(static_cast<std::size_t>(count));
-        for (int i = 0; i < count; ++i) {
-            workers.emplace_back(deflateAll, std::ref(encoding));
+    const std::size_t runBytes = filteredRowSize(image.cols) * static_cast<std::size_t>(runs[0].rows);
+    const auto deflateStripe = [&](const cv::Range& stripe) {
+        Workspace workspace;
+        for (int index = stripe.start; index < stripe.end; ++index) {
+            Run& run = runs[static_cast<std::size_t>(index)];
+            run.failure = deflateRun(image, workspace, runBytes, run, index == 0,
+                                     static_cast<std::size_t>(index) + 1 == runs.size());
         }
+    };
+    try {
+        cv::parallel_for_(cv::Range(static_cast<int>(begin), static_cast<int>(end)), deflateStripe,
+                          static_cast<double>(std::min<std::size_t>(static_cast<std::size_t>(threads), end - begin)));
     } catch (const std::exception&) {
-        // A thread that failed to start was not added.
+        return kThreadsFailed;
     }
+    return nullptr;
+}
+
+// Gives run `index` of `runs` to `sink` as an IDAT chunk, the stream's
+// Adler-32, `adler` so far, after the last run's bytes; then frees its
+// bytes. Returns whether `sink` took them.
+bool writeRun(const ByteSink& sink, const cv::Mat& image, std::vector<Run>& runs, std::size_t index, uLong& adler)
+{
+    Run& run = runs[index];
+    const std::size_t rowBytes = filteredRowSize(image.cols) * static_cast<std::size_t>(run.rows);
+    adler = adler32_combine(adler, run.adler, static_cast<z_off_t>(rowBytes));
+    if (index + 1 == runs.size()) {
+        putBigEndian(run.bytes.get() + run.size, static_cast<std::uint32_t>(adler));
+        run.crc = crc32(run.crc, run.bytes.get() + run.size, kAdlerSize);
+        run.size += kAdlerSize;
+    }
+    const bool taken = writeChunk(sink, "IDAT", run.bytes.get(), run.size, run.crc);
+    run.bytes.reset();
+    return taken;
 }
 
 } // namespace
@@ -501,23 +456,32 @@ PngWrite writePng(const cv::Mat& image, int runRows, int threads, const ByteSink
     if (runRows < 1 || threads < 1) {
         return {PngWrite::failed, kBadCounts};
     }
-    Encoding encoding{image};
-    std::vector<std::thread> workers;
+    std::vector<Run> runs;
     try {
-        encoding.runs = cutIntoRuns(image, runRows);
+        runs = cutIntoRuns(image, runRows);
     } catch (const std::bad_alloc&) {
         return {PngWrite::failed, kOutOfMemory};
     }
-    // The calling thread deflates too, while it waits for the next run.
-    startWorkers(encoding, std::min(threads, static_cast<int>(encoding.runs.size())) - 1, workers);
-    bool refused = false;
-    const bool written = writeFile(encoding, sink, refused);
-    encoding.stopped = true;
-    for (std::thread& worker : workers) {
-        worker.join();
+    if (!writeHeader(sink, image)) {
+        return {PngWrite::refused, nullptr};
     }
-    if (written) {
-        return {PngWrite::written, nullptr};
+    const std::size_t batch = kBatchRunsPerThread * static_cast<std::size_t>(threads);
+    uLong adler = adler32(0, nullptr, 0);
+    for (std::size_t begin = 0; begin < runs.size(); begin += batch) {
+        const std::size_t end = std::min(begin + batch, runs.size());
+        const char* failure = deflateBatch(image, runs, begin, end, threads);
+        for (std::size_t index = begin; index < end && failure == nullptr; ++index) {
+            failure = runs[index].failure;
+            if (failure == nullptr && !writeRun(sink, image, runs, index, adler)) {
+                return {PngWrite::refused, nullptr};
+            }
+        }
+        if (failure != nullptr) {
+            return {PngWrite::failed, failure};
+        }
     }
-    return refused ? PngWrite{PngWrite::refused, nullptr} : PngWrite{PngWrite::failed, encoding.failure};
+    if (!writeChunk(sink, "IEND", nullptr, 0)) {
+        return {PngWrite::refused, nullptr};
+    }
+    return {PngWrite::written, nullptr};
 }
