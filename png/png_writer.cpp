@@ -1,16 +1,18 @@
 #include "png_writer.h"
 
 #include <isa-l/igzip_lib.h>
-#include <opencv2/core/utility.hpp>
 #include <zlib.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -20,7 +22,6 @@ constexpr const char* kOutOfMemory = "out of memory";
 constexpr const char* kUnsupportedImage = "the PNG writer takes 8-bit colour images only";
 constexpr const char* kBadCounts = "the PNG writer needs at least one row per run and one thread";
 constexpr const char* kDeflateStopped = "the deflate stopped before the end of its input";
-constexpr const char* kThreadsFailed = "the PNG writer's threads failed";
 
 // igzip's level, window and work space, measured on the rows as filtered
 // below, on the fourteen images of bench/compare (differences in points of
@@ -70,7 +71,7 @@ struct Run {
     std::size_t size = 0;
     std::uint32_t adler = 1;  // of the filtered rows
     uLong crc = 0;            // of "IDAT" and `bytes`
-    const char* failure = nullptr;  // why deflating it failed, if it did
+    bool done = false;
 };
 
 // What one thread deflates with, made on its first run and kept for the
@@ -92,6 +93,41 @@ struct Workspace {
 struct PixelRows {
     unsigned char* above;
     unsigned char* row;
+};
+
+// How the threads share the work. The runs deflate independently of each
+// other: `threads` threads take them in order, each the next that no
+// thread has taken, and filter and deflate it with the workspace they keep
+// from run to run. The calling thread gives the deflated runs to the sink
+// in order, waiting for the next when it is not done yet (deflating it
+// itself when no thread took it, which happens only when none could be
+// started), and frees each run's bytes as soon as the sink took them. One
+// mutex guards the counts of runs taken and written and whether each run
+// is done; a thread holds it only to read or change them, never while it
+// deflates or the sink writes, and waits on one condition variable until
+// they change.
+//
+// Why the bound: deflated runs wait for nothing but the sink, so with a
+// slow sink (a network share, a USB stick) threads that went on taking
+// runs would hold the whole image's in memory. A thread takes a run only
+// while fewer than kRunsPerThread x `threads` runs are taken and not yet
+// written, about 1 MiB of rows each: that much waits at most, however slow
+// the sink. With one run per thread, a thread that finished early would
+// wait for room until the slowest of the others had finished and been
+// written; with two it deflates another run meanwhile.
+constexpr std::size_t kRunsPerThread = 2;
+
+// What the threads of one writePng share.
+struct Encoding {
+    const cv::Mat& image;
+    std::vector<Run>& runs;
+    std::size_t room;  // the runs taken and not written, at most
+    std::mutex mutex{};  // guards what follows and the runs' `done`
+    std::condition_variable changed{};
+    std::size_t taken = 0;    // the runs that a thread took
+    std::size_t written = 0;  // the runs given to the sink
+    const char* failure = nullptr;  // of the first run that failed
+    bool stopped = false;  // when the writing ended or a run failed
 };
 
 void putBigEndian(unsigned char* at, std::uint32_t value)
@@ -336,6 +372,67 @@ const char* deflateRun(const cv::Mat& image, Workspace& workspace, std::size_t r
     return failure;
 }
 
+// Takes the next run of `encoding`, deflates it with `lock` released, then
+// marks it done, or the encoding failed.
+void deflateNext(Encoding& encoding, Workspace& workspace, std::unique_lock<std::mutex>& lock)
+{
+    const std::size_t index = encoding.taken++;
+    Run& run = encoding.runs[index];
+    const std::size_t runBytes = filteredRowSize(encoding.image.cols) * static_cast<std::size_t>(encoding.runs[0].rows);
+    lock.unlock();
+    const char* failure =
+        deflateRun(encoding.image, workspace, runBytes, run, index == 0, index + 1 == encoding.runs.size());
+    lock.lock();
+    run.done = failure == nullptr;
+    if (failure != nullptr && encoding.failure == nullptr) {
+        encoding.failure = failure;
+        encoding.stopped = true;
+    }
+    encoding.changed.notify_all();
+}
+
+// A thread's work: deflates runs while there is room for them, until none
+// is left or the encoding stopped.
+void deflateRuns(Encoding& encoding)
+{
+    Workspace workspace;
+    std::unique_lock<std::mutex> lock(encoding.mutex);
+    for (;;) {
+        encoding.changed.wait(lock, [&] {
+            return encoding.stopped || encoding.taken == encoding.runs.size() ||
+                   encoding.taken < encoding.written + encoding.room;
+        });
+        if (encoding.stopped || encoding.taken == encoding.runs.size()) {
+            return;
+        }
+        deflateNext(encoding, workspace, lock);
+    }
+}
+
+// Waits until run `index` is done; deflates it itself when no thread took
+// it, which happens only when no thread could be started. Returns false
+// when the encoding failed.
+bool awaitRun(Encoding& encoding, std::size_t index, Workspace& workspace)
+{
+    std::unique_lock<std::mutex> lock(encoding.mutex);
+    while (!encoding.runs[index].done && encoding.failure == nullptr) {
+        if (encoding.taken == index) {
+            deflateNext(encoding, workspace, lock);
+        } else {
+            encoding.changed.wait(lock);
+        }
+    }
+    return encoding.failure == nullptr;
+}
+
+// Counts run `index` written, which makes room for another.
+void markWritten(Encoding& encoding)
+{
+    const std::lock_guard<std::mutex> lock(encoding.mutex);
+    ++encoding.written;
+    encoding.changed.notify_all();
+}
+
 // Gives one chunk to `sink`: its length, type, data and the CRC of type and
 // data, `crc`.
 bool writeChunk(const ByteSink& sink, const char* type, const unsigned char* data, std::size_t size, uLong crc)
@@ -362,66 +459,6 @@ bool writeHeader(const ByteSink& sink, const cv::Mat& image)
     return sink(kSignature, sizeof kSignature) && writeChunk(sink, "IHDR", header, sizeof header);
 }
 
-// Cuts the image's rows into runs of `runRows` rows from the top, fewer
-// when a run would be too large for the deflate's counts; the last run
-// takes what is left.
-std::vector<Run> cutIntoRuns(const cv::Mat& image, int runRows)
-{
-    const std::size_t fitting = std::max<std::size_t>(kMaxRunBytes / filteredRowSize(image.cols), 1);
-    const int rows = static_cast<int>(std::min({static_cast<std::size_t>(runRows), fitting,
-                                                static_cast<std::size_t>(image.rows)}));
-    std::vector<Run> runs(static_cast<std::size_t>((image.rows + rows - 1) / rows));
-    for (std::size_t k = 0; k < runs.size(); ++k) {
-        runs[k].firstRow = static_cast<int>(k) * rows;
-        runs[k].rows = std::min(rows, image.rows - runs[k].firstRow);
-    }
-    return runs;
-}
-
-// How the threads share the work. The runs deflate independently of each
-// other, so they are taken in batches, in order: the image library's
-// cv::parallel_for_ cuts a batch into `threads` stripes of consecutive runs
-// and hands them to its pool's threads, the calling thread among them;
-// each thread filters and deflates its stripe's runs one after the other
-// with one workspace. Once the whole batch is done, the calling thread
-// gives its runs to the sink in order, freeing each run's bytes as soon as
-// the sink took them, and only then starts the next batch. Nothing else is
-// shared: each run is written by one thread, and read by the calling thread
-// after parallel_for_ has returned.
-//
-// Why the bound: deflated runs wait for nothing but the sink, so with a
-// slow sink (a network share, a USB stick) threads that went on deflating
-// would hold the whole image's runs in memory. A batch is at most
-// kBatchRunsPerThread runs of about 1 MiB of rows per thread, and no thread
-// deflates while the sink takes them, so that much waits at most, however
-// slow the sink. Two runs per thread rather than one halve how often the
-// threads wait for the slowest of them and for the sink.
-constexpr std::size_t kBatchRunsPerThread = 2;
-
-// Filters and deflates runs `begin` to `end` of `runs` on up to `threads`
-// threads, each run's failure kept in it. Returns nullptr, or why the
-// threads failed.
-const char* deflateBatch(const cv::Mat& image, std::vector<Run>& runs, std::size_t begin, std::size_t end,
-                         int threads)
-{
-    const std::size_t runBytes = filteredRowSize(image.cols) * static_cast<std::size_t>(runs[0].rows);
-    const auto deflateStripe = [&](const cv::Range& stripe) {
-        Workspace workspace;
-        for (int index = stripe.start; index < stripe.end; ++index) {
-            Run& run = runs[static_cast<std::size_t>(index)];
-            run.failure = deflateRun(image, workspace, runBytes, run, index == 0,
-                                     static_cast<std::size_t>(index) + 1 == runs.size());
-        }
-    };
-    try {
-        cv::parallel_for_(cv::Range(static_cast<int>(begin), static_cast<int>(end)), deflateStripe,
-                          static_cast<double>(std::min<std::size_t>(static_cast<std::size_t>(threads), end - begin)));
-    } catch (const std::exception&) {
-        return kThreadsFailed;
-    }
-    return nullptr;
-}
-
 // Gives run `index` of `runs` to `sink` as an IDAT chunk, the stream's
 // Adler-32, `adler` so far, after the last run's bytes; then frees its
 // bytes. Returns whether `sink` took them.
@@ -438,6 +475,60 @@ bool writeRun(const ByteSink& sink, const cv::Mat& image, std::vector<Run>& runs
     const bool taken = writeChunk(sink, "IDAT", run.bytes.get(), run.size, run.crc);
     run.bytes.reset();
     return taken;
+}
+
+// Gives the whole file to `encoding`'s sink, each run as an IDAT chunk once
+// it is done.
+PngWrite writeFile(Encoding& encoding, const ByteSink& sink)
+{
+    if (!writeHeader(sink, encoding.image)) {
+        return {PngWrite::refused, nullptr};
+    }
+    Workspace workspace;
+    uLong adler = adler32(0, nullptr, 0);
+    for (std::size_t index = 0; index < encoding.runs.size(); ++index) {
+        if (!awaitRun(encoding, index, workspace)) {
+            return {PngWrite::failed, encoding.failure};
+        }
+        if (!writeRun(sink, encoding.image, encoding.runs, index, adler)) {
+            return {PngWrite::refused, nullptr};
+        }
+        markWritten(encoding);
+    }
+    if (!writeChunk(sink, "IEND", nullptr, 0)) {
+        return {PngWrite::refused, nullptr};
+    }
+    return {PngWrite::written, nullptr};
+}
+
+// Cuts the image's rows into runs of `runRows` rows from the top, fewer
+// when a run would be too large for the deflate's counts; the last run
+// takes what is left.
+std::vector<Run> cutIntoRuns(const cv::Mat& image, int runRows)
+{
+    const std::size_t fitting = std::max<std::size_t>(kMaxRunBytes / filteredRowSize(image.cols), 1);
+    const int rows = static_cast<int>(std::min({static_cast<std::size_t>(runRows), fitting,
+                                                static_cast<std::size_t>(image.rows)}));
+    std::vector<Run> runs(static_cast<std::size_t>((image.rows + rows - 1) / rows));
+    for (std::size_t k = 0; k < runs.size(); ++k) {
+        runs[k].firstRow = static_cast<int>(k) * rows;
+        runs[k].rows = std::min(rows, image.rows - runs[k].firstRow);
+    }
+    return runs;
+}
+
+// Starts up to `count` threads that deflate runs into `workers`; as many as
+// the system gives.
+void startWorkers(Encoding& encoding, std::size_t count, std::vector<std::thread>& workers)
+{
+    try {
+        workers.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            workers.emplace_back(deflateRuns, std::ref(encoding));
+        }
+    } catch (const std::exception&) {
+        // A thread that failed to start was not added.
+    }
 }
 
 } // namespace
@@ -462,26 +553,17 @@ PngWrite writePng(const cv::Mat& image, int runRows, int threads, const ByteSink
     } catch (const std::bad_alloc&) {
         return {PngWrite::failed, kOutOfMemory};
     }
-    if (!writeHeader(sink, image)) {
-        return {PngWrite::refused, nullptr};
+    Encoding encoding{image, runs, kRunsPerThread * static_cast<std::size_t>(threads)};
+    std::vector<std::thread> workers;
+    startWorkers(encoding, std::min<std::size_t>(static_cast<std::size_t>(threads), runs.size()), workers);
+    const PngWrite result = writeFile(encoding, sink);
+    {
+        const std::lock_guard<std::mutex> lock(encoding.mutex);
+        encoding.stopped = true;
     }
-    const std::size_t batch = kBatchRunsPerThread * static_cast<std::size_t>(threads);
-    uLong adler = adler32(0, nullptr, 0);
-    for (std::size_t begin = 0; begin < runs.size(); begin += batch) {
-        const std::size_t end = std::min(begin + batch, runs.size());
-        const char* failure = deflateBatch(image, runs, begin, end, threads);
-        for (std::size_t index = begin; index < end && failure == nullptr; ++index) {
-            failure = runs[index].failure;
-            if (failure == nullptr && !writeRun(sink, image, runs, index, adler)) {
-                return {PngWrite::refused, nullptr};
-            }
-        }
-        if (failure != nullptr) {
-            return {PngWrite::failed, failure};
-        }
+    encoding.changed.notify_all();
+    for (std::thread& worker : workers) {
+        worker.join();
     }
-    if (!writeChunk(sink, "IEND", nullptr, 0)) {
-        return {PngWrite::refused, nullptr};
-    }
-    return {PngWrite::written, nullptr};
+    return result;
 }

@@ -49,27 +49,27 @@ int pngRunRows(int width);
 //           with matches at most 4 bytes back, in blocks of at most 16 Ki
 //           symbols.
 //   Return: written when `sink` took the whole file; refused when `sink`
-//           refused bytes (it is then called no more); failed, with the
-//           reason, when the encoder failed before `sink` refused: memory
-//           ran out ("out of memory"), the deflate reported an error, the
-//           threads failed, or the image or the counts are not as above.
+//           refused bytes (it is then called no more), even if a run failed
+//           meanwhile; failed, with the reason, when the encoder failed
+//           first: memory ran out ("out of memory"), the deflate reported
+//           an error, or the image or the counts are not as above.
 //
 //   The rows are cut into runs of `runRows` rows from the top (fewer when
 //   so many would pass 512 MiB of filtered rows), the last run taking what
-//   is left. The runs are filtered and deflated independently, in batches
-//   of 2 x `threads` runs, on up to `threads` threads of the image
-//   library's pool, the calling thread among them (a run's first row is
-//   filtered against the image's row above it, which is in memory), each
-//   into a piece of the stream that ends with a sync flush (the last with
-//   the stream's end); the stream's Adler-32 is combined from the runs'
-//   checksums. The file's bytes depend on the image and `runRows` alone,
-//   not on `threads` nor on the order in which the runs are done; igzip
-//   picks its code for the processor, so another machine may deflate to
-//   other bytes of the same pixels. Once a batch is done, its runs go to
-//   `sink` in order, each as an IDAT chunk, on the calling thread, and the
-//   next batch starts only then: however slow `sink`, at most one batch of
-//   deflated runs waits in memory, besides each thread's run of filtered
-//   rows and three rows of pixels, and no row of a later batch is read
-//   before `sink` has taken the batch before it. Thread-safe: calls on
-//   different images, or on the same image, may run at once.
+//   is left. `threads` threads filter and deflate the runs independently
+//   (a run's first row is filtered against the image's row above it, which
+//   is in memory), each into a piece of the stream that ends with a sync
+//   flush (the last with the stream's end); the stream's Adler-32 is
+//   combined from the runs' checksums. The file's bytes depend on the image
+//   and `runRows` alone, not on `threads` nor on the order in which the
+//   runs are done; igzip picks its code for the processor, so another
+//   machine may deflate to other bytes of the same pixels. The calling
+//   thread gives each run to `sink` as an IDAT chunk as soon as it and all
+//   runs before it are done. A run's rows are read only once fewer than
+//   2 x `threads` runs before it wait for `sink`, so however slow `sink`,
+//   at most that many runs wait in memory, deflated or being deflated,
+//   besides each thread's run of filtered rows and three rows of pixels. A
+//   thread that cannot be started leaves its share to the others, or to
+//   the calling thread when none can. Thread-safe: calls on different
+//   images, or on the same image, may run at once.
 PngWrite writePng(const cv::Mat& image, int runRows, int threads, const ByteSink& sink);
