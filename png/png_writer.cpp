@@ -4,7 +4,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
@@ -96,15 +95,39 @@ struct PixelRows {
     unsigned char* row;
 };
 
+// How the threads share the work. The runs deflate independently of each
+// other: `threads` threads take them in order, each the next that no
+// thread has taken, and filter and deflate it with the workspace they keep
+// from run to run. The calling thread gives the deflated runs to the sink
+// in order, waiting for the next when it is not done yet (deflating it
+// itself when no thread took it, which happens only when none could be
+// started), and frees each run's bytes as soon as the sink took them. One
+// mutex guards the counts of runs taken and written and whether each run
+// is done; a thread holds it only to read or change them, never while it
+// deflates or the sink writes, and waits on one condition variable until
+// they change.
+//
+// Why the bound: deflated runs wait for nothing but the sink, so with a
+// slow sink (a network share, a USB stick) threads that went on taking
+// runs would hold the whole image's in memory. A thread takes a run only
+// while fewer than kRunsPerThread x `threads` runs are taken and not yet
+// written, about 1 MiB of rows each: that much waits at most, however slow
+// the sink. With one run per thread, a thread that finished early would
+// wait for room until the slowest of the others had finished and been
+// written; with two it deflates another run meanwhile.
+constexpr std::size_t kRunsPerThread = 2;
+
 // What the threads of one writePng share.
 struct Encoding {
     const cv::Mat& image;
-    std::vector<Run> runs{};
-    std::atomic<int> next{0};  // the first run no thread has taken
-    std::atomic<bool> stopped{false};
-    std::mutex mutex{};  // guards the runs' `done` and `failure`
+    std::vector<Run>& runs;
+    std::size_t room;  // the runs taken and not written, at most
+    std::mutex mutex{};  // guards what follows and the runs' `done`
     std::condition_variable changed{};
-    const char* failure = nullptr;
+    std::size_t taken = 0;    // the runs that a thread took
+    std::size_t written = 0;  // the runs given to the sink
+    const char* failure = nullptr;  // of the first run that failed
+    bool stopped = false;  // when the writing ended or a run failed
 };
 
 void putBigEndian(unsigned char* at, std::uint32_t value)
@@ -349,52 +372,65 @@ const char* deflateRun(const cv::Mat& image, Workspace& workspace, std::size_t r
     return failure;
 }
 
-// Takes the next run that no thread has taken and deflates it. Returns
-// false when none was left, the encoding has stopped or the run failed.
-bool deflateNext(Encoding& encoding, Workspace& workspace)
+// Takes the next run of `encoding`, deflates it with `lock` released, then
+// marks it done, or the encoding failed.
+void deflateNext(Encoding& encoding, Workspace& workspace, std::unique_lock<std::mutex>& lock)
 {
-    const int count = static_cast<int>(encoding.runs.size());
-    const int index = encoding.stopped ? count : encoding.next++;
-    if (index >= count) {
-        return false;
-    }
-    Run& run = encoding.runs[static_cast<std::size_t>(index)];
+    const std::size_t index = encoding.taken++;
+    Run& run = encoding.runs[index];
     const std::size_t runBytes = filteredRowSize(encoding.image.cols) * static_cast<std::size_t>(encoding.runs[0].rows);
-    const char* failure = deflateRun(encoding.image, workspace, runBytes, run, index == 0, index == count - 1);
-    {
-        const std::lock_guard<std::mutex> lock(encoding.mutex);
-        run.done = failure == nullptr;
-        if (failure != nullptr && encoding.failure == nullptr) {
-            encoding.failure = failure;
-            encoding.stopped = true;
-        }
+    lock.unlock();
+    const char* failure =
+        deflateRun(encoding.image, workspace, runBytes, run, index == 0, index + 1 == encoding.runs.size());
+    lock.lock();
+    run.done = failure == nullptr;
+    if (failure != nullptr && encoding.failure == nullptr) {
+        encoding.failure = failure;
+        encoding.stopped = true;
     }
     encoding.changed.notify_all();
-    return failure == nullptr;
 }
 
-void deflateAll(Encoding& encoding)
+// A thread's work: deflates runs while there is room for them, until none
+// is left or the encoding stopped.
+void deflateRuns(Encoding& encoding)
 {
     Workspace workspace;
-    while (deflateNext(encoding, workspace)) {
+    std::unique_lock<std::mutex> lock(encoding.mutex);
+    for (;;) {
+        encoding.changed.wait(lock, [&] {
+            return encoding.stopped || encoding.taken == encoding.runs.size() ||
+                   encoding.taken < encoding.written + encoding.room;
+        });
+        if (encoding.stopped || encoding.taken == encoding.runs.size()) {
+            return;
+        }
+        deflateNext(encoding, workspace, lock);
     }
 }
 
-// Waits until run `index` is deflated, deflating runs itself while any are
-// left. Returns false when the encoding failed.
+// Waits until run `index` is done; deflates it itself when no thread took
+// it, which happens only when no thread could be started. Returns false
+// when the encoding failed.
 bool awaitRun(Encoding& encoding, std::size_t index, Workspace& workspace)
 {
-    const Run& run = encoding.runs[index];
     std::unique_lock<std::mutex> lock(encoding.mutex);
-    while (!run.done && encoding.failure == nullptr) {
-        lock.unlock();
-        const bool deflated = deflateNext(encoding, workspace);
-        lock.lock();
-        if (!deflated) {
-            encoding.changed.wait(lock, [&] { return run.done || encoding.failure != nullptr; });
+    while (!encoding.runs[index].done && encoding.failure == nullptr) {
+        if (encoding.taken == index) {
+            deflateNext(encoding, workspace, lock);
+        } else {
+            encoding.changed.wait(lock);
         }
     }
     return encoding.failure == nullptr;
+}
+
+// Counts run `index` written, which makes room for another.
+void markWritten(Encoding& encoding)
+{
+    const std::lock_guard<std::mutex> lock(encoding.mutex);
+    ++encoding.written;
+    encoding.changed.notify_all();
 }
 
 // Gives one chunk to `sink`: its length, type, data and the CRC of type and
@@ -423,36 +459,46 @@ bool writeHeader(const ByteSink& sink, const cv::Mat& image)
     return sink(kSignature, sizeof kSignature) && writeChunk(sink, "IHDR", header, sizeof header);
 }
 
-// Gives the whole file to `sink`, each run as an IDAT chunk once it is done.
-// Returns false when a run failed or `sink` refused bytes; `refused` tells
-// which.
-bool writeFile(Encoding& encoding, const ByteSink& sink, bool& refused)
+// Gives run `index` of `runs` to `sink` as an IDAT chunk, the stream's
+// Adler-32, `adler` so far, after the last run's bytes; then frees its
+// bytes. Returns whether `sink` took them.
+bool writeRun(const ByteSink& sink, const cv::Mat& image, std::vector<Run>& runs, std::size_t index, uLong& adler)
 {
-    refused = true;
+    Run& run = runs[index];
+    const std::size_t rowBytes = filteredRowSize(image.cols) * static_cast<std::size_t>(run.rows);
+    adler = adler32_combine(adler, run.adler, static_cast<z_off_t>(rowBytes));
+    if (index + 1 == runs.size()) {
+        putBigEndian(run.bytes.get() + run.size, static_cast<std::uint32_t>(adler));
+        run.crc = crc32(run.crc, run.bytes.get() + run.size, kAdlerSize);
+        run.size += kAdlerSize;
+    }
+    const bool taken = writeChunk(sink, "IDAT", run.bytes.get(), run.size, run.crc);
+    run.bytes.reset();
+    return taken;
+}
+
+// Gives the whole file to `encoding`'s sink, each run as an IDAT chunk once
+// it is done.
+PngWrite writeFile(Encoding& encoding, const ByteSink& sink)
+{
     if (!writeHeader(sink, encoding.image)) {
-        return false;
+        return {PngWrite::refused, nullptr};
     }
     Workspace workspace;
-    const std::size_t rowSize = filteredRowSize(encoding.image.cols);
     uLong adler = adler32(0, nullptr, 0);
     for (std::size_t index = 0; index < encoding.runs.size(); ++index) {
         if (!awaitRun(encoding, index, workspace)) {
-            refused = false;
-            return false;
+            return {PngWrite::failed, encoding.failure};
         }
-        Run& run = encoding.runs[index];
-        adler = adler32_combine(adler, run.adler, static_cast<z_off_t>(rowSize * static_cast<std::size_t>(run.rows)));
-        if (index + 1 == encoding.runs.size()) {
-            putBigEndian(run.bytes.get() + run.size, static_cast<std::uint32_t>(adler));
-            run.crc = crc32(run.crc, run.bytes.get() + run.size, kAdlerSize);
-            run.size += kAdlerSize;
+        if (!writeRun(sink, encoding.image, encoding.runs, index, adler)) {
+            return {PngWrite::refused, nullptr};
         }
-        if (!writeChunk(sink, "IDAT", run.bytes.get(), run.size, run.crc)) {
-            return false;
-        }
-        run.bytes.reset();
+        markWritten(encoding);
     }
-    return writeChunk(sink, "IEND", nullptr, 0);
+    if (!writeChunk(sink, "IEND", nullptr, 0)) {
+        return {PngWrite::refused, nullptr};
+    }
+    return {PngWrite::written, nullptr};
 }
 
 // Cuts the image's rows into runs of `runRows` rows from the top, fewer
@@ -473,12 +519,12 @@ std::vector<Run> cutIntoRuns(const cv::Mat& image, int runRows)
 
 // Starts up to `count` threads that deflate runs into `workers`; as many as
 // the system gives.
-void startWorkers(Encoding& encoding, int count, std::vector<std::thread>& workers)
+void startWorkers(Encoding& encoding, std::size_t count, std::vector<std::thread>& workers)
 {
     try {
-        workers.reserve(static_cast<std::size_t>(count));
-        for (int i = 0; i < count; ++i) {
-            workers.emplace_back(deflateAll, std::ref(encoding));
+        workers.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            workers.emplace_back(deflateRuns, std::ref(encoding));
         }
     } catch (const std::exception&) {
         // A thread that failed to start was not added.
@@ -501,23 +547,23 @@ PngWrite writePng(const cv::Mat& image, int runRows, int threads, const ByteSink
     if (runRows < 1 || threads < 1) {
         return {PngWrite::failed, kBadCounts};
     }
-    Encoding encoding{image};
-    std::vector<std::thread> workers;
+    std::vector<Run> runs;
     try {
-        encoding.runs = cutIntoRuns(image, runRows);
+        runs = cutIntoRuns(image, runRows);
     } catch (const std::bad_alloc&) {
         return {PngWrite::failed, kOutOfMemory};
     }
-    // The calling thread deflates too, while it waits for the next run.
-    startWorkers(encoding, std::min(threads, static_cast<int>(encoding.runs.size())) - 1, workers);
-    bool refused = false;
-    const bool written = writeFile(encoding, sink, refused);
-    encoding.stopped = true;
+    Encoding encoding{image, runs, kRunsPerThread * static_cast<std::size_t>(threads)};
+    std::vector<std::thread> workers;
+    startWorkers(encoding, std::min<std::size_t>(static_cast<std::size_t>(threads), runs.size()), workers);
+    const PngWrite result = writeFile(encoding, sink);
+    {
+        const std::lock_guard<std::mutex> lock(encoding.mutex);
+        encoding.stopped = true;
+    }
+    encoding.changed.notify_all();
     for (std::thread& worker : workers) {
         worker.join();
     }
-    if (written) {
-        return {PngWrite::written, nullptr};
-    }
-    return refused ? PngWrite{PngWrite::refused, nullptr} : PngWrite{PngWrite::failed, encoding.failure};
+    return result;
 }

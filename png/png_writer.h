@@ -56,18 +56,20 @@ int pngRunRows(int width);
 //
 //   The rows are cut into runs of `runRows` rows from the top (fewer when
 //   so many would pass 512 MiB of filtered rows), the last run taking what
-//   is left. `threads` threads, the calling thread among them, filter and
-//   deflate the runs independently (a run's first row is filtered against
-//   the image's row above it, which is in memory), each into a piece of
-//   the stream that ends with a sync flush (the last with the stream's
-//   end); the stream's Adler-32 is combined from the runs' checksums. The
-//   file's bytes depend on the image and `runRows` alone, not on `threads`
-//   nor on the order in which the runs are done; igzip picks its code for
-//   the processor, so another machine may deflate to other bytes of the
-//   same pixels. Each run goes to `sink` as an IDAT chunk as soon as it and
-//   all runs before it are done, so at most the runs done ahead of the
-//   writing are held in memory, deflated, besides each thread's run of
-//   filtered rows and three rows of pixels. A thread that cannot be
-//   started leaves its share to the others. Thread-safe: calls on
-//   different images, or on the same image, may run at once.
+//   is left. `threads` threads filter and deflate the runs independently
+//   (a run's first row is filtered against the image's row above it, which
+//   is in memory), each into a piece of the stream that ends with a sync
+//   flush (the last with the stream's end); the stream's Adler-32 is
+//   combined from the runs' checksums. The file's bytes depend on the image
+//   and `runRows` alone, not on `threads` nor on the order in which the
+//   runs are done; igzip picks its code for the processor, so another
+//   machine may deflate to other bytes of the same pixels. The calling
+//   thread gives each run to `sink` as an IDAT chunk as soon as it and all
+//   runs before it are done. A run's rows are read only once fewer than
+//   2 x `threads` runs before it wait for `sink`, so however slow `sink`,
+//   at most that many runs wait in memory, deflated or being deflated,
+//   besides each thread's run of filtered rows and three rows of pixels. A
+//   thread that cannot be started leaves its share to the others, or to
+//   the calling thread when none can. Thread-safe: calls on different
+//   images, or on the same image, may run at once.
 PngWrite writePng(const cv::Mat& image, int runRows, int threads, const ByteSink& sink);

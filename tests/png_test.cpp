@@ -300,4 +300,29 @@ TEST(ReplaceFile, TheFileIsWhatTheProducerWroteOrStaysAsItWas)
     fs::remove_all(folder);
 }
 
+// A slow sink leaves the threads at most 2 x threads runs ahead of it: on
+// each IDAT chunk it sleeps and paints the run that many places further
+// on, which must not have been read yet.
+TEST(PngWriter, ASlowSinkHoldsTwoRunsPerThreadAtMost)
+{
+    const int threads = 3, ahead = 2 * threads;
+    cv::Mat image(40, 64, CV_8UC3, cv::Scalar::all(100));
+    cv::Mat painted = image.clone();
+    painted.rowRange(ahead, image.rows).setTo(cv::Scalar::all(200));
+    int idats = 0;
+    std::string png;
+    const PngWrite written = writePng(image, 1, threads, [&](const unsigned char* bytes, std::size_t size) {
+        if (size == 8 && std::string(reinterpret_cast<const char*>(bytes) + 4, 4) == "IDAT") {
+            ::usleep(2000);
+            if (idats + ahead < image.rows)
+                image.row(idats + ahead).setTo(cv::Scalar::all(200));
+            ++idats;
+        }
+        png.append(reinterpret_cast<const char*>(bytes), size);
+        return true;
+    });
+    ASSERT_EQ(written.status, PngWrite::written);
+    EXPECT_TRUE(decodesTo(png, painted)) << "a run was deflated more than " << ahead << " runs ahead of the sink";
+}
+
 } // namespace
