@@ -6,9 +6,80 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 
 namespace {
+
+// The setting that gives the image library the folder for the temporary
+// copies it decodes some formats from (those whose decoders cannot read
+// from memory); without it they go to the system's temporary folder.
+constexpr const char* kTemporaryPathSetting = "OPENCV_TEMP_PATH";
+
+// The run's own folder for those copies while the decoding is guarded,
+// which an interruption and a crash remove, and the status a crash exits
+// with.
+std::atomic<PrivateFolder*> scratchFolder{nullptr};
+int crashStatus = 0;
+
+void removeScratchFolder()
+{
+    if (PrivateFolder* folder = scratchFolder) {
+        removePrivateFolder(folder);
+    }
+}
+
+[[noreturn]] void exitAfterCrash()
+{
+    removeScratchFolder();
+    printPreparedText();
+    waitOnOwnConsole();
+    std::_Exit(crashStatus);
+}
+
+// The library's temporary-folder setting before the guard changed it.
+struct Setting {
+    bool wasSet;
+    std::string value;
+};
+
+// From guardDecoding to endGuardingDecoding, a crash prints `text` and
+// exits with `exitStatus`, and the library's temporary copies go to a new
+// private folder inside the one it would use, which an interruption (before
+// it ends the run as the system would), a crash and endGuardingDecoding
+// remove with what it holds. When the folder cannot be made, the copies go
+// where they would have gone.
+Setting guardDecoding(const char* text, int exitStatus)
+{
+    std::fflush(stdout);  // what was printed before stays before the text
+    const char* setting = std::getenv(kTemporaryPathSetting);
+    const Setting before{setting != nullptr, setting != nullptr ? setting : ""};
+    prepareText(text);
+    crashStatus = exitStatus;
+    PrivateFolder* folder = makePrivateFolder(before.value.empty() ? nullptr : before.value.c_str());
+    if (folder != nullptr) {
+        scratchFolder = folder;
+        handleInterruptions(removeScratchFolder);
+        setEnvironment(kTemporaryPathSetting, folderPath(folder));
+    }
+    handleCrashes(exitAfterCrash);
+    return before;
+}
+
+void endGuardingDecoding(const Setting& before)
+{
+    endHandlingCrashes();
+    if (scratchFolder == nullptr) {
+        return;
+    }
+    removeScratchFolder();
+    scratchFolder = nullptr;
+    endHandlingInterruptions();
+    setEnvironment(kTemporaryPathSetting, before.wasSet ? before.value.c_str() : nullptr);
+}
 
 // Decodes `input`: by the library's file reader when it has a name for it,
 // else from its bytes.
@@ -58,10 +129,10 @@ Outcome readImage(const std::string& path, cv::Mat& image)
 {
     // Some third-party decoders abort on malformed files (a truncated DICOM
     // file, say) instead of reporting an error: such a file is unreadable.
-    exitOnCrash(texts::readError, status::unreadableInput);
+    const Setting before = guardDecoding(texts::readError, status::unreadableInput);
     const Outcome decoded = guarded([&] { return openAndDecode(path, image); });
     closeInputFile();
-    endExitOnCrash();
+    endGuardingDecoding(before);
     if (!succeeded(decoded)) {
         return decoded;
     }

@@ -15,7 +15,7 @@
 //   file is decoded by the library's file reader, which gives what arrived
 //   of a file cut short, while a pipe is read to its end and decoded from
 //   memory (see openInputFile). A decoder that crashes on a malformed file
-//   ends the run with the read error (see exitOnCrash). Gives back success;
+//   ends the run with the read error (see guardDecoding in input.cpp). Gives back success;
 //   status::unreadableInput for an input that cannot be opened, read or
 //   decoded, or that the reader refuses; a processing failure when memory
 //   ran out or another error was raised.

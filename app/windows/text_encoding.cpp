@@ -29,9 +29,9 @@ std::string fromWide(const std::wstring& wide, UINT codePage)
 
 } // namespace
 
-std::wstring toWide(const std::string& text)
+std::wstring toWide(const std::string& text, UINT codePage)
 {
-    return fromCodePage(text, CP_UTF8, MB_ERR_INVALID_CHARS);
+    return fromCodePage(text, codePage, MB_ERR_INVALID_CHARS);
 }
 
 std::string toUtf8(const std::wstring& wide)

@@ -5,8 +5,9 @@
 
 #include <string>
 
-// `text` (UTF-8) as UTF-16; empty when it is not valid UTF-8.
-std::wstring toWide(const std::string& text);
+// `text` (UTF-8, or in the code page `codePage`) as UTF-16; empty when it is
+// not valid there.
+std::wstring toWide(const std::string& text, UINT codePage = CP_UTF8);
 
 // `wide` as UTF-8.
 std::string toUtf8(const std::wstring& wide);

@@ -1,4 +1,20 @@
-// Windows: the input file is opened once by its UTF-16 name through the wide
+// Windows: files through Win32 calls. A new file is created with
+// CREATE_NEW, sharing only deletion (so that the interruption handler can
+// remove it while it is written). A flush is FlushFileBuffers; a rename is
+// MoveFileEx (MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH), which
+// replaces a symbolic link rather than writing through it. A read-only file
+// or a folder of that name is never replaced (Windows refuses the first,
+// Wine would not). A rename that another process blocks (it holds the file
+// open without sharing deletion: a virus scanner, an image viewer) is tried
+// again with growing pauses for about two seconds. Creations, renames and
+// removals hold a slim reader/writer lock, which the interruption handler
+// takes for good (files.h). A private folder is made in the user's
+// temporary folder, unless `within` (in the ANSI code page) names another;
+// its path must be held by the ANSI code page, in which the library reads
+// it. Its removal waits up to three seconds for files that the decoder
+// still holds open (an interruption runs while the decoding goes on).
+//
+// The input file is opened once by its UTF-16 name through the wide
 // file API, so that any name the file system holds can be opened, whatever
 // the ANSI code page, and a path of MAX_PATH characters or more too (in the
 // \\?\ form). The library's file reader opens files by ANSI names of fewer
@@ -12,13 +28,119 @@
 // whole is a device, refused unread.
 #include "platform.h"
 
+#include "files.h"
 #include "read_to_end.h"
 #include "text_encoding.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <cwchar>
+#include <new>
+
+struct OsFile {
+    HANDLE handle;
+};
+
+struct PrivateFolder {
+    std::wstring path;
+    std::wstring pattern;                 // what lists its files
+    std::string ansiPath;                 // as the library reads it
+    wchar_t entryPath[2 * MAX_PATH + 2];  // a file in it, while it is removed
+};
 
 namespace {
+
+// How long a replacement refused because another process holds the target
+// open is tried again (a virus scanner or the search indexer reads a new
+// file for a moment), in milliseconds of pauses; the first pause, doubled
+// each time up to the longest.
+constexpr DWORD kRetryMillis = 2000;
+constexpr DWORD kFirstPauseMillis = 10;
+constexpr DWORD kLongestPauseMillis = 500;
+
+// How long a private folder's removal waits for files held open.
+constexpr DWORD kHeldFilesWaitMillis = 3000;
+constexpr DWORD kHeldFilesPauseMillis = 20;
+
+SRWLOCK changes = SRWLOCK_INIT;
+std::atomic<DWORD> changesHeldBy{0};
+
+PrivateFolder privateFolder;
+
+// What `change()` gives, run while no other thread makes, renames or
+// removes a file.
+template <typename Change>
+auto exclusively(Change change)
+{
+    const bool held = changesHeldBy == GetCurrentThreadId();
+    if (!held) {
+        AcquireSRWLockExclusive(&changes);
+    }
+    const auto result = change();
+    if (!held) {
+        ReleaseSRWLockExclusive(&changes);
+    }
+    return result;
+}
+
+enum class Rename { done, refused, blocked };
+
+// One attempt to rename `from` over `to`. A refusal for a sharing
+// violation or denied access (another process has `to` open without
+// sharing deletion) may pass.
+Rename renameOnce(const char* from, const char* to)
+{
+    const DWORD attributes = GetFileAttributesA(to);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        return Rename::refused;
+    }
+    const bool renamed = exclusively(
+        [&] { return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0; });
+    const DWORD error = GetLastError();
+    if (renamed) {
+        return Rename::done;
+    }
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ? Rename::blocked : Rename::refused;
+}
+
+// Removes the files that lie directly in `folder`, as far as nothing holds
+// them open.
+void removeFilesIn(PrivateFolder& folder)
+{
+    WIN32_FIND_DATAW entry;
+    const HANDLE found = FindFirstFileW(folder.pattern.c_str(), &entry);
+    if (found == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    const std::size_t folderLength = folder.path.size();
+    do {
+        const std::size_t nameLength = std::wcslen(entry.cFileName);
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+            folderLength + 1 + nameLength < sizeof folder.entryPath / sizeof *folder.entryPath) {
+            std::wmemcpy(folder.entryPath, folder.path.c_str(), folderLength);
+            folder.entryPath[folderLength] = L'\\';
+            std::wmemcpy(folder.entryPath + folderLength + 1, entry.cFileName, nameLength + 1);
+            DeleteFileW(folder.entryPath);
+        }
+    } while (FindNextFileW(found, &entry));
+    FindClose(found);
+}
+
+// The folder new private folders are made in, with its final separator;
+// empty when there is none.
+std::wstring parentFolder(const char* within)
+{
+    if (within != nullptr) {
+        const std::wstring parent = toWide(within, CP_ACP);
+        return parent.empty() || parent.back() == L'\\' || parent.back() == L'/' ? parent : parent + L'\\';
+    }
+    wchar_t base[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, base);
+    return length == 0 || length > MAX_PATH ? std::wstring() : std::wstring(base, length);
+}
+
 
 // Reads from `file` into `buffer`; the writer of a pipe closing it is the
 // pipe's end.
@@ -177,6 +299,116 @@ std::string readerName(const std::wstring& path, const std::wstring& full, const
 }
 
 } // namespace
+
+void holdFileChanges()
+{
+    AcquireSRWLockExclusive(&changes);
+    changesHeldBy = GetCurrentThreadId();
+}
+
+OsFile* createNewFile(const char* name, bool& exists)
+{
+    const HANDLE handle = exclusively([&] {
+        return CreateFileA(name, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    });
+    exists = handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS;
+    if (handle == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    auto* file = new (std::nothrow) OsFile{handle};
+    if (file == nullptr) {
+        CloseHandle(handle);
+        removeFile(name);
+    }
+    return file;
+}
+
+bool writeFile(OsFile* file, const unsigned char* bytes, std::size_t size)
+{
+    while (size > 0) {
+        const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!WriteFile(file->handle, bytes, chunk, &written, nullptr) || written == 0) {
+            return false;
+        }
+        bytes += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool flushFile(OsFile* file)
+{
+    return FlushFileBuffers(file->handle) != 0;
+}
+
+bool closeFile(OsFile* file)
+{
+    const bool closed = CloseHandle(file->handle) != 0;
+    delete file;
+    return closed;
+}
+
+bool renameOver(const char* from, const char* to)
+{
+    DWORD waited = 0;
+    for (DWORD pause = kFirstPauseMillis;; pause = std::min(pause * 2, kLongestPauseMillis)) {
+        const Rename result = renameOnce(from, to);
+        if (result != Rename::blocked || waited >= kRetryMillis) {
+            return result == Rename::done;
+        }
+        Sleep(pause);
+        waited += pause;
+    }
+}
+
+void removeFile(const char* name)
+{
+    exclusively([&] { return DeleteFileA(name); });
+}
+
+PrivateFolder* makePrivateFolder(const char* within)
+{
+    const std::wstring parent = parentFolder(within);
+    if (parent.empty()) {
+        return nullptr;
+    }
+    PrivateFolder& folder = privateFolder;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        folder.path = parent + L"lumaLeveller." + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                      std::to_wstring(attempt);
+        if (CreateDirectoryW(folder.path.c_str(), nullptr)) {
+            folder.pattern = folder.path + L"\\*";
+            if (toCodePageExactly(folder.path, CP_ACP, folder.ansiPath)) {
+                return &folder;
+            }
+            RemoveDirectoryW(folder.path.c_str());
+            return nullptr;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            return nullptr;
+        }
+    }
+    return nullptr;
+}
+
+const char* folderPath(const PrivateFolder* folder)
+{
+    return folder->ansiPath.c_str();
+}
+
+void removePrivateFolder(PrivateFolder* folder)
+{
+    for (DWORD waited = 0;; waited += kHeldFilesPauseMillis) {
+        removeFilesIn(*folder);
+        if (RemoveDirectoryW(folder->path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
+            GetLastError() == ERROR_PATH_NOT_FOUND || waited >= kHeldFilesWaitMillis) {
+            return;
+        }
+        Sleep(kHeldFilesPauseMillis);
+    }
+}
 
 InputFile openInputFile(const std::string& path)
 {

@@ -1,0 +1,120 @@
+// The file and process primitives of platform.h, in memory, for testing
+// what is built on them: files are a map from name to bytes, and switches
+// make a write, a flush or a rename fail, or make every new file "exist".
+#include "fake_platform.h"
+
+#include <cstdlib>
+
+struct OsFile {
+    std::string name;
+};
+
+struct PrivateFolder {
+    std::string path;
+};
+
+FakeSystem fake;
+
+namespace {
+
+PrivateFolder folder;
+
+} // namespace
+
+unsigned long processId()
+{
+    return 42;
+}
+
+void handleInterruptions(void (*cleanUp)())
+{
+    fake.interruptionCleanUp = cleanUp;
+}
+
+void endHandlingInterruptions()
+{
+    fake.interruptionCleanUp = nullptr;
+}
+
+OsFile* createNewFile(const char* name, bool& exists)
+{
+    ++fake.creations;
+    exists = fake.everyNameTaken || fake.files.count(name) != 0;
+    if (exists) {
+        return nullptr;
+    }
+    fake.files[name];
+    return new OsFile{name};
+}
+
+bool writeFile(OsFile* file, const unsigned char* bytes, std::size_t size)
+{
+    fake.files[file->name].append(reinterpret_cast<const char*>(bytes), size);
+    return !fake.failWrite;
+}
+
+bool flushFile(OsFile*)
+{
+    return !fake.failFlush;
+}
+
+bool closeFile(OsFile* file)
+{
+    delete file;
+    return true;
+}
+
+bool renameOver(const char* from, const char* to)
+{
+    if (fake.failRename || fake.files.count(from) == 0) {
+        return false;
+    }
+    fake.files[to] = fake.files[from];
+    fake.files.erase(from);
+    return true;
+}
+
+void removeFile(const char* name)
+{
+    fake.files.erase(name);
+}
+
+PrivateFolder* makePrivateFolder(const char* within)
+{
+    folder.path = std::string(within != nullptr ? within : "/system-temporary") + "/private";
+    fake.folders.insert(folder.path);
+    return &folder;
+}
+
+const char* folderPath(const PrivateFolder* privateFolder)
+{
+    return privateFolder->path.c_str();
+}
+
+void removePrivateFolder(PrivateFolder* privateFolder)
+{
+    fake.folders.erase(privateFolder->path);
+}
+
+void setEnvironment(const char* name, const char* value)
+{
+    if (value != nullptr) {
+        ::setenv(name, value, 1);
+    } else {
+        ::unsetenv(name);
+    }
+}
+
+void prepareText(const char*) {}
+void printPreparedText() {}
+void waitOnOwnConsole() {}
+void handleCrashes(void (*)()) {}
+void endHandlingCrashes() {}
+
+InputFile openInputFile(const std::string&)
+{
+    fake.whileOpening();
+    return {InputFile::unreadable, std::string(), std::vector<unsigned char>()};
+}
+
+void closeInputFile() {}
