@@ -6,13 +6,112 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
+#include <vector>
 
 namespace {
+
+// The largest input the in-memory decoder takes, in bytes.
+constexpr std::size_t kMaxInputBytes = INT_MAX;
+
+enum class Status { opened, unreadable, outOfMemory };
+
+// readToEnd, with a failed allocation leaving as std::bad_alloc.
+Status readToEndOrThrow(OsFile* file, std::vector<unsigned char>& bytes, std::size_t expected)
+{
+    constexpr std::size_t kFirstBuffer = std::size_t{1} << 20;
+    if (expected > kMaxInputBytes) {
+        return Status::unreadable;
+    }
+    std::size_t used = 0;
+    bytes.resize(std::max(expected + 1, kFirstBuffer));
+    for (;;) {
+        if (used == bytes.size()) {
+            if (used > kMaxInputBytes) {
+                return Status::unreadable;
+            }
+            bytes.resize(std::min(2 * used, kMaxInputBytes + 1));
+        }
+        const long long got = readFile(file, bytes.data() + used, bytes.size() - used);
+        if (got < 0) {
+            return Status::unreadable;
+        }
+        if (got == 0) {
+            break;
+        }
+        used += static_cast<std::size_t>(got);
+    }
+    bytes.resize(used);
+    return used > kMaxInputBytes ? Status::unreadable : Status::opened;
+}
+
+// readToEnd
+//
+//   Fills `bytes` with what `file` delivers (readFile) until its end. The
+//   buffer starts one byte
+//   larger than `expected`, the size a file on disk has, so that such a file
+//   is read without growing it; otherwise (a pipe: pass 0) it grows by
+//   doubling. Returns opened, or unreadable on an error; unreadable, reading
+//   nothing, when `expected` is over kMaxInputBytes, or once more than
+//   kMaxInputBytes have arrived, so that an endless input is not read
+//   forever; outOfMemory when the buffer cannot grow. After a failure
+//   `bytes` is empty, its memory given back.
+Status readToEnd(OsFile* file, std::vector<unsigned char>& bytes, std::size_t expected)
+{
+    Status status = Status::outOfMemory;
+    try {
+        status = readToEndOrThrow(file, bytes, expected);
+    } catch (const std::bad_alloc&) {
+        // status stays outOfMemory
+    }
+    if (status != Status::opened) {
+        bytes = std::vector<unsigned char>();
+    }
+    return status;
+}
+
+// The input, readied for decoding.
+struct InputFile {
+    Status status;
+    std::string readerPath;           // a name the library's file reader takes, or empty
+    std::vector<unsigned char> bytes; // else the input, read to its end
+};
+
+// openInputFile
+//
+//   Opens the file at `path` once and readies it so that it decodes to the
+//   pixels of the library's file reader wherever it can: `readerPath` names
+//   the very file opened, which stays open as `held` until the decoding is
+//   done; where it has no such name, or can be read only once (a pipe),
+//   `bytes` holds it, read to its end (none for an empty input).
+//   unreadable when the file cannot be opened or read, is a device (never
+//   read), or holds more than kMaxInputBytes to be read; outOfMemory when
+//   memory ran out reading it.
+InputFile openInputFile(const std::string& path, OsFile*& held)
+{
+    InputFile input{Status::unreadable, std::string(), std::vector<unsigned char>()};
+    FileKind kind = FileKind::device;
+    std::size_t size = 0;
+    OsFile* file = openForReading(path, kind, size);
+    if (file == nullptr) {
+        return input;
+    }
+    held = file;
+    if (kind != FileKind::device) {
+        input.readerPath = kind == FileKind::regular ? readerName(file) : std::string();
+        input.status = !input.readerPath.empty()
+                           ? Status::opened
+                           : readToEnd(file, input.bytes, kind == FileKind::regular ? size : 0);
+    }
+    return input;
+}
 
 // The setting that gives the image library the folder for the temporary
 // copies it decodes some formats from (those whose decoders cannot read
@@ -106,15 +205,15 @@ Outcome decode(const InputFile& input, cv::Mat& image)
     return Outcome{};
 }
 
-Outcome openAndDecode(const std::string& path, cv::Mat& image)
+Outcome openAndDecode(const std::string& path, cv::Mat& image, OsFile*& held)
 {
-    const InputFile input = openInputFile(path);
+    const InputFile input = openInputFile(path, held);
     switch (input.status) {
-    case InputFile::outOfMemory:
+    case Status::outOfMemory:
         return outOfMemory();
-    case InputFile::unreadable:
+    case Status::unreadable:
         return failure(status::unreadableInput);
-    case InputFile::opened:
+    case Status::opened:
         break;
     }
     if (input.readerPath.empty() && input.bytes.empty()) {
@@ -130,8 +229,11 @@ Outcome readImage(const std::string& path, cv::Mat& image)
     // Some third-party decoders abort on malformed files (a truncated DICOM
     // file, say) instead of reporting an error: such a file is unreadable.
     const Setting before = guardDecoding(texts::readError, status::unreadableInput);
-    const Outcome decoded = guarded([&] { return openAndDecode(path, image); });
-    closeInputFile();
+    OsFile* input = nullptr;
+    const Outcome decoded = guarded([&] { return openAndDecode(path, image, input); });
+    if (input != nullptr) {
+        closeFile(input);
+    }
     endGuardingDecoding(before);
     if (!succeeded(decoded)) {
         return decoded;

@@ -7,7 +7,6 @@
 // files.cpp, window.cpp; each says how it keeps what is promised here.
 #pragma once
 
-#include <climits>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -60,7 +59,7 @@ void endHandlingCrashes();
 
 // --- Files (files.cpp) ---
 
-// A file open for writing.
+// An open file.
 struct OsFile;
 
 // Creates the file `name` in the working directory, new (never an existing
@@ -104,31 +103,26 @@ const char* folderPath(const PrivateFolder* folder);
 // allocating nothing; what another holds open, as far as it can.
 void removePrivateFolder(PrivateFolder* folder);
 
-// The largest input the in-memory decoder takes, in bytes.
-constexpr std::size_t kMaxInputBytes = INT_MAX;
+// What an input file is: a device (a console, a terminal, a disk opened
+// whole: never read, it may be endless), a regular file on disk, or a
+// stream that can be read only once (a pipe).
+enum class FileKind { device, regular, stream };
 
-// The input, readied for decoding.
-struct InputFile {
-    enum Status { opened, unreadable, outOfMemory } status;
-    std::string readerPath;           // a name the library's file reader takes, or empty
-    std::vector<unsigned char> bytes; // else the input, read to its end
-};
+// Opens the file at `path` (as programArguments gives it) for reading,
+// letting others go on reading, writing or deleting it; null when it
+// cannot. `kind` says what it is, and `size` a regular file's size. A path
+// longer than the system's plain limit is opened too, where the system
+// takes it.
+OsFile* openForReading(const std::string& path, FileKind& kind, std::size_t& size);
 
-// openInputFile
-//
-//   Opens the file at `path` (as programArguments gives it) once and readies
-//   it so that it decodes to the pixels of the library's file reader
-//   (cv::imread) wherever it can: `readerPath` names the very file opened,
-//   until closeInputFile; where it has no such name, or can be read only
-//   once (a pipe), `bytes` holds it, read to its end (none for an empty
-//   input). unreadable when the file cannot be opened or read, is a device
-//   (never read: it may be endless), or holds more than kMaxInputBytes to be
-//   read; outOfMemory when memory ran out reading it. A path longer than the
-//   system's plain limit is opened too, where the system takes it.
-InputFile openInputFile(const std::string& path);
+// Reads up to `capacity` bytes into `buffer`: how many, 0 at the end, or a
+// negative number for an error.
+long long readFile(OsFile* file, unsigned char* buffer, std::size_t capacity);
 
-// Closes what openInputFile left open; nothing when nothing is.
-void closeInputFile();
+// A name by which the image library's file reader (cv::imread) opens the
+// very regular file open as `file`, while it stays open; empty when there
+// is none.
+std::string readerName(OsFile* file);
 
 // --- The window and the notice (window.cpp) ---
 

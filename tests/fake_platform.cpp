@@ -111,10 +111,18 @@ void waitOnOwnConsole() {}
 void handleCrashes(void (*)()) {}
 void endHandlingCrashes() {}
 
-InputFile openInputFile(const std::string&)
+OsFile* openForReading(const std::string&, FileKind&, std::size_t&)
 {
     fake.whileOpening();
-    return {InputFile::unreadable, std::string(), std::vector<unsigned char>()};
+    return nullptr;
 }
 
-void closeInputFile() {}
+long long readFile(OsFile*, unsigned char*, std::size_t)
+{
+    return -1;
+}
+
+std::string readerName(OsFile*)
+{
+    return std::string();
+}

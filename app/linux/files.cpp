@@ -6,18 +6,11 @@
 // that it lasts. A private folder is made with mkdtemp (mode 0700) and
 // emptied with getdents64 and unlinkat, which are async-signal-safe.
 //
-// The input file is opened once. A regular file is then decoded by the
-// library's file reader through /proc/self/fd/N of that open file, so that
-// a JPEG cut short comes out as the file reader gives it and the file
-// decoded is the file opened; the file stays open for that name until
-// closeInputFile. A pipe, another file that can be read only once, or any
-// file on a system without /proc, is read to its end for the in-memory
-// decoder. Character and block devices (/dev/zero, a disk) are refused
-// after fstat, unread. Paths are the argument's bytes as given; one longer
-// than PATH_MAX fails to open.
+// The library's file reader opens a regular file by /proc/self/fd/N of the
+// open file, which therefore is the file opened. Character and block
+// devices (/dev/zero, a disk) are devices. Paths are the argument's bytes as
+// given; one longer than PATH_MAX fails to open.
 #include "platform.h"
-
-#include "read_to_end.h"
 
 #include <cerrno>
 #include <csignal>
@@ -40,33 +33,6 @@ struct PrivateFolder {
 namespace {
 
 PrivateFolder privateFolder;
-
-// The input while the library's file reader opens it by its /proc name.
-int openForReader = -1;
-
-// Reads from `file` into `buffer`, again when a signal interrupts the
-// call.
-long long readSome(int file, unsigned char* buffer, std::size_t capacity)
-{
-    ssize_t got = 0;
-    do {
-        got = ::read(file, buffer, capacity);
-    } while (got < 0 && errno == EINTR);
-    return got;
-}
-
-// The name by which opening again gives the file open as `file` (whose
-// status is `info`): its /proc/self/fd entry. Empty when that does not name
-// the file (no /proc mounted, say).
-std::string nameOfOpenFile(int file, const struct stat& info)
-{
-    const std::string name = "/proc/self/fd/" + std::to_string(file);
-    struct stat named {};
-    if (::stat(name.c_str(), &named) != 0 || named.st_dev != info.st_dev || named.st_ino != info.st_ino) {
-        return std::string();
-    }
-    return name;
-}
 
 } // namespace
 
@@ -168,36 +134,44 @@ void removePrivateFolder(PrivateFolder* folder)
     ::rmdir(folder->path);
 }
 
-InputFile openInputFile(const std::string& path)
+OsFile* openForReading(const std::string& path, FileKind& kind, std::size_t& size)
 {
-    closeInputFile();
-    InputFile input{InputFile::unreadable, std::string(), std::vector<unsigned char>()};
-    const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat info {};
-    if (file < 0 || ::fstat(file, &info) != 0 || S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) {
-        if (file >= 0) {
-            ::close(file);
+    if (descriptor < 0 || ::fstat(descriptor, &info) != 0) {
+        if (descriptor >= 0) {
+            ::close(descriptor);
         }
-        return input;
+        return nullptr;
     }
-    input.readerPath = S_ISREG(info.st_mode) ? nameOfOpenFile(file, info) : std::string();
-    if (!input.readerPath.empty()) {
-        openForReader = file;
-        input.status = InputFile::opened;
-        return input;
+    kind = S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) ? FileKind::device
+           : S_ISREG(info.st_mode)                        ? FileKind::regular
+                                                          : FileKind::stream;
+    size = static_cast<std::size_t>(info.st_size);
+    auto* file = new (std::nothrow) OsFile{descriptor};
+    if (file == nullptr) {
+        ::close(descriptor);
     }
-    const auto readFromFile = [file](unsigned char* buffer, std::size_t capacity) {
-        return readSome(file, buffer, capacity);
-    };
-    input.status = readToEnd(readFromFile, input.bytes, S_ISREG(info.st_mode) ? static_cast<std::size_t>(info.st_size) : 0);
-    ::close(file);
-    return input;
+    return file;
 }
 
-void closeInputFile()
+long long readFile(OsFile* file, unsigned char* buffer, std::size_t capacity)
 {
-    if (openForReader >= 0) {
-        ::close(openForReader);
-        openForReader = -1;
+    ssize_t got = 0;
+    do {
+        got = ::read(file->descriptor, buffer, capacity);
+    } while (got < 0 && errno == EINTR);
+    return got;
+}
+
+std::string readerName(OsFile* file)
+{
+    // The /proc/self/fd entry, when it names the file (no /proc mounted, say).
+    const std::string name = "/proc/self/fd/" + std::to_string(file->descriptor);
+    struct stat opened {}, named {};
+    if (::fstat(file->descriptor, &opened) != 0 || ::stat(name.c_str(), &named) != 0 ||
+        named.st_dev != opened.st_dev || named.st_ino != opened.st_ino) {
+        return std::string();
     }
+    return name;
 }

@@ -14,22 +14,18 @@
 // it. Its removal waits up to three seconds for files that the decoder
 // still holds open (an interruption runs while the decoding goes on).
 //
-// The input file is opened once by its UTF-16 name through the wide
-// file API, so that any name the file system holds can be opened, whatever
-// the ANSI code page, and a path of MAX_PATH characters or more too (in the
-// \\?\ form). The library's file reader opens files by ANSI names of fewer
-// than MAX_PATH characters: a file on disk that has such a name is decoded
-// by it, so that a JPEG cut short comes out as the file reader gives it;
-// anything else is read to its end for the in-memory decoder. That name is
-// the path as given, else the file's short (8.3) name, when the ANSI code
-// page holds it exactly, it is shorter than MAX_PATH and it opens the very
-// file opened; an OpenEXR file gets an ASCII name only, since its reader
-// takes names as UTF-8. A console, NUL, a serial port or a disk opened
-// whole is a device, refused unread.
+// An input file is opened by its UTF-16 name through the wide file API, so
+// that any name the file system holds can be opened, whatever the ANSI code
+// page, and a path of MAX_PATH characters or more too (in the \\?\ form).
+// The library's file reader opens files by ANSI names of fewer than
+// MAX_PATH characters: the reader's name is the path as given, else the
+// file's short (8.3) name, when the ANSI code page holds it exactly, it is
+// shorter than MAX_PATH and it opens the very file opened; an OpenEXR file
+// gets an ASCII name only, since its reader takes names as UTF-8. A
+// console, NUL, a serial port or a disk opened whole is a device.
 #include "platform.h"
 
 #include "files.h"
-#include "read_to_end.h"
 #include "text_encoding.h"
 
 #include <algorithm>
@@ -40,6 +36,7 @@
 
 struct OsFile {
     HANDLE handle;
+    std::wstring given, full, opened;  // an input's path as given, in full and as opened
 };
 
 struct PrivateFolder {
@@ -68,41 +65,20 @@ std::atomic<DWORD> changesHeldBy{0};
 
 PrivateFolder privateFolder;
 
-// What `change()` gives, run while no other thread makes, renames or
-// removes a file.
-template <typename Change>
-auto exclusively(Change change)
+// Keep other threads from making, renaming and removing files meanwhile;
+// nothing for the thread that holds that for good.
+void lockChanges()
 {
-    const bool held = changesHeldBy == GetCurrentThreadId();
-    if (!held) {
+    if (changesHeldBy != GetCurrentThreadId()) {
         AcquireSRWLockExclusive(&changes);
     }
-    const auto result = change();
-    if (!held) {
-        ReleaseSRWLockExclusive(&changes);
-    }
-    return result;
 }
 
-enum class Rename { done, refused, blocked };
-
-// One attempt to rename `from` over `to`. A refusal for a sharing
-// violation or denied access (another process has `to` open without
-// sharing deletion) may pass.
-Rename renameOnce(const char* from, const char* to)
+void unlockChanges()
 {
-    const DWORD attributes = GetFileAttributesA(to);
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-        return Rename::refused;
+    if (changesHeldBy != GetCurrentThreadId()) {
+        ReleaseSRWLockExclusive(&changes);
     }
-    const bool renamed = exclusively(
-        [&] { return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0; });
-    const DWORD error = GetLastError();
-    if (renamed) {
-        return Rename::done;
-    }
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ? Rename::blocked : Rename::refused;
 }
 
 // Removes the files that lie directly in `folder`, as far as nothing holds
@@ -141,26 +117,6 @@ std::wstring parentFolder(const char* within)
     return length == 0 || length > MAX_PATH ? std::wstring() : std::wstring(base, length);
 }
 
-
-// Reads from `file` into `buffer`; the writer of a pipe closing it is the
-// pipe's end.
-long long readSome(HANDLE file, unsigned char* buffer, std::size_t capacity)
-{
-    DWORD got = 0;
-    // readToEnd asks for at most kMaxInputBytes + 1, which a DWORD holds.
-    if (ReadFile(file, buffer, static_cast<DWORD>(capacity), &got, nullptr)) {
-        return got;
-    }
-    return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
-}
-
-InputFile::Status readOpenFile(HANDLE file, long long size, std::vector<unsigned char>& bytes)
-{
-    const auto readFromFile = [file](unsigned char* buffer, std::size_t capacity) {
-        return readSome(file, buffer, capacity);
-    };
-    return readToEnd(readFromFile, bytes, static_cast<std::size_t>(size));
-}
 
 bool startsWith(const std::wstring& text, const wchar_t* prefix)
 {
@@ -250,12 +206,7 @@ bool namesOpenFile(const std::string& name, HANDLE file)
 
 bool isAscii(const std::wstring& name)
 {
-    for (const wchar_t character : name) {
-        if (character > 0x7f) {
-            return false;
-        }
-    }
-    return true;
+    return std::all_of(name.begin(), name.end(), [](wchar_t character) { return character <= 0x7f; });
 }
 
 // Whether the file open as `file` begins as an OpenEXR file does; the file
@@ -270,34 +221,6 @@ bool isOpenExr(HANDLE file)
     return read && std::memcmp(start, kMagic, sizeof kMagic) == 0;
 }
 
-// A name by which the library's file reader opens the file at `path` (full
-// path `full`, open by the name `opened` as `file`): `path` itself when its
-// full path is shorter than MAX_PATH, else the file's short name, when the
-// ANSI code page holds it exactly and it opens that same file, in that code
-// page. ASCII names come first. The OpenEXR reader takes its names as UTF-8,
-// the others as ANSI: an OpenEXR file is given an ASCII name only, else it
-// is decoded from memory. Empty when there is none.
-std::string readerName(const std::wstring& path, const std::wstring& full, const std::wstring& opened, HANDLE file)
-{
-    const std::wstring given = full.size() < MAX_PATH ? path : std::wstring();
-    const std::wstring shortened = plainForm(shortName(opened));
-    const std::wstring candidates[] = {given, shortened};
-    const bool asciiNamesOnly = isOpenExr(file);
-    std::string ansi;
-    for (const bool asciiOnly : {true, false}) {
-        if (!asciiOnly && asciiNamesOnly) {
-            break;
-        }
-        for (const std::wstring& name : candidates) {
-            if (name.size() < MAX_PATH && (!asciiOnly || isAscii(name)) &&
-                toCodePageExactly(name, CP_ACP, ansi) && namesOpenFile(ansi, file)) {
-                return ansi;
-            }
-        }
-    }
-    return std::string();
-}
-
 } // namespace
 
 void holdFileChanges()
@@ -308,15 +231,15 @@ void holdFileChanges()
 
 OsFile* createNewFile(const char* name, bool& exists)
 {
-    const HANDLE handle = exclusively([&] {
-        return CreateFileA(name, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-    });
+    lockChanges();
+    const HANDLE handle =
+        CreateFileA(name, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     exists = handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS;
+    unlockChanges();
     if (handle == INVALID_HANDLE_VALUE) {
         return nullptr;
     }
-    auto* file = new (std::nothrow) OsFile{handle};
+    auto* file = new (std::nothrow) OsFile{handle, {}, {}, {}};
     if (file == nullptr) {
         CloseHandle(handle);
         removeFile(name);
@@ -354,9 +277,19 @@ bool renameOver(const char* from, const char* to)
 {
     DWORD waited = 0;
     for (DWORD pause = kFirstPauseMillis;; pause = std::min(pause * 2, kLongestPauseMillis)) {
-        const Rename result = renameOnce(from, to);
-        if (result != Rename::blocked || waited >= kRetryMillis) {
-            return result == Rename::done;
+        const DWORD attributes = GetFileAttributesA(to);
+        if (attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+            return false;
+        }
+        lockChanges();
+        const bool renamed = MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        const DWORD error = GetLastError();
+        unlockChanges();
+        // Another process holding `to` open without sharing deletion
+        // refuses it with a sharing violation or denied access, for a time.
+        if (renamed || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || waited >= kRetryMillis) {
+            return renamed;
         }
         Sleep(pause);
         waited += pause;
@@ -365,7 +298,9 @@ bool renameOver(const char* from, const char* to)
 
 void removeFile(const char* name)
 {
-    exclusively([&] { return DeleteFileA(name); });
+    lockChanges();
+    DeleteFileA(name);
+    unlockChanges();
 }
 
 PrivateFolder* makePrivateFolder(const char* within)
@@ -410,35 +345,64 @@ void removePrivateFolder(PrivateFolder* folder)
     }
 }
 
-InputFile openInputFile(const std::string& path)
+OsFile* openForReading(const std::string& path, FileKind& kind, std::size_t& size)
 {
-    InputFile input{InputFile::unreadable, std::string(), std::vector<unsigned char>()};
     const std::wstring wide = toWide(path);
     const std::wstring full = fullPath(wide);
     const std::wstring opened = full.empty() ? wide : openableForm(full);
-    // Others may go on reading, writing or deleting the file meanwhile, as
-    // they may on Linux.
-    const HANDLE file = CreateFileW(opened.c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return input;
+    const HANDLE handle = CreateFileW(opened.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return nullptr;
     }
-    // A console, NUL or a serial port, or a disk or volume opened whole (a
-    // disk "file" without a file size), is a device: not read.
-    const DWORD type = GetFileType(file);
-    LARGE_INTEGER size{};
-    const bool onDisk = type == FILE_TYPE_DISK && GetFileSizeEx(file, &size);
-    if (type != FILE_TYPE_CHAR && (type != FILE_TYPE_DISK || onDisk)) {
-        input.readerPath = onDisk ? readerName(wide, full, opened, file) : std::string();
-        input.status = !input.readerPath.empty() ? InputFile::opened
-                                                 : readOpenFile(file, onDisk ? size.QuadPart : 0, input.bytes);
+    // A disk or volume opened whole is a disk "file" without a file size.
+    const DWORD type = GetFileType(handle);
+    LARGE_INTEGER fileSize{};
+    const bool onDisk = type == FILE_TYPE_DISK && GetFileSizeEx(handle, &fileSize);
+    kind = onDisk ? FileKind::regular : type == FILE_TYPE_CHAR || type == FILE_TYPE_DISK ? FileKind::device
+                                                                                       : FileKind::stream;
+    size = onDisk ? static_cast<std::size_t>(fileSize.QuadPart) : 0;
+    auto* file = new (std::nothrow) OsFile{handle, wide, full, opened};
+    if (file == nullptr) {
+        CloseHandle(handle);
     }
-    CloseHandle(file);
-    return input;
+    return file;
 }
 
-void closeInputFile()
+long long readFile(OsFile* file, unsigned char* buffer, std::size_t capacity)
 {
-    // The file reader opens the file by its name: nothing is held open.
+    DWORD got = 0;
+    // The input is read in at most INT_MAX + 1 bytes, which a DWORD holds.
+    if (ReadFile(file->handle, buffer, static_cast<DWORD>(capacity), &got, nullptr)) {
+        return got;
+    }
+    // The writer of a pipe closing it is the pipe's end.
+    return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+}
+
+// The path as given when its full path is shorter than MAX_PATH, else the
+// file's short name, when the ANSI code page holds it exactly and it opens
+// that same file, in that code page. ASCII names come first. The OpenEXR reader takes its names as UTF-8,
+// the others as ANSI: an OpenEXR file is given an ASCII name only, else it
+// is decoded from memory. Empty when there is none.
+std::string readerName(OsFile* file)
+{
+    const std::wstring given = file->full.size() < MAX_PATH ? file->given : std::wstring();
+    const std::wstring shortened = plainForm(shortName(file->opened));
+    const std::wstring candidates[] = {given, shortened};
+    const bool asciiNamesOnly = isOpenExr(file->handle);
+    std::string ansi;
+    for (const bool asciiOnly : {true, false}) {
+        if (!asciiOnly && asciiNamesOnly) {
+            break;
+        }
+        for (const std::wstring& name : candidates) {
+            if (name.size() < MAX_PATH && (!asciiOnly || isAscii(name)) &&
+                toCodePageExactly(name, CP_ACP, ansi) && namesOpenFile(ansi, file->handle)) {
+                return ansi;
+            }
+        }
+    }
+    return std::string();
 }
