@@ -79,38 +79,45 @@ Status readToEnd(OsFile* file, std::vector<unsigned char>& bytes, std::size_t ex
 
 // The input, readied for decoding.
 struct InputFile {
-    Status status;
     std::string readerPath;           // a name the library's file reader takes, or empty
     std::vector<unsigned char> bytes; // else the input, read to its end
+    OsFile* held;                     // the file readerPath names, open until decoded
 };
 
 // openInputFile
 //
-//   Opens the file at `path` once and readies it so that it decodes to the
-//   pixels of the library's file reader wherever it can: `readerPath` names
-//   the very file opened, which stays open as `held` until the decoding is
-//   done; where it has no such name, or can be read only once (a pipe),
-//   `bytes` holds it, read to its end (none for an empty input).
-//   unreadable when the file cannot be opened or read, is a device (never
-//   read), or holds more than kMaxInputBytes to be read; outOfMemory when
-//   memory ran out reading it.
-InputFile openInputFile(const std::string& path, OsFile*& held)
+//   Opens the file at `path` once and readies it in `input` so that it
+//   decodes to the pixels of the library's file reader wherever it can:
+//   `readerPath` names the very file opened, which stays open as `held`;
+//   where it has no such name, or can be read only once (a pipe), `bytes`
+//   holds it, read to its end. Gives back status::unreadableInput when the
+//   file cannot be opened or read, is empty, is a device (never read), or
+//   holds more than kMaxInputBytes to be read; out of memory when memory ran
+//   out reading it.
+Outcome openInputFile(const std::string& path, InputFile& input)
 {
-    InputFile input{Status::unreadable, std::string(), std::vector<unsigned char>()};
     FileKind kind = FileKind::device;
     std::size_t size = 0;
     OsFile* file = openForReading(path, kind, size);
     if (file == nullptr) {
-        return input;
+        return failure(status::unreadableInput);
     }
-    held = file;
+    Status read = Status::unreadable;
     if (kind != FileKind::device) {
         input.readerPath = kind == FileKind::regular ? readerName(file) : std::string();
-        input.status = !input.readerPath.empty()
-                           ? Status::opened
-                           : readToEnd(file, input.bytes, kind == FileKind::regular ? size : 0);
+        read = !input.readerPath.empty() ? Status::opened
+                                         : readToEnd(file, input.bytes, kind == FileKind::regular ? size : 0);
     }
-    return input;
+    if (input.readerPath.empty()) {
+        closeFile(file);
+    } else {
+        input.held = file;
+    }
+    if (read == Status::outOfMemory) {
+        return outOfMemory();
+    }
+    const bool empty = input.readerPath.empty() && input.bytes.empty();
+    return read == Status::opened && !empty ? Outcome{} : failure(status::unreadableInput);
 }
 
 // The setting that gives the image library the folder for the temporary
@@ -156,13 +163,14 @@ Setting guardDecoding(const char* text, int exitStatus)
     std::fflush(stdout);  // what was printed before stays before the text
     const char* setting = std::getenv(kTemporaryPathSetting);
     const Setting before{setting != nullptr, setting != nullptr ? setting : ""};
-    prepareText(text);
-    crashStatus = exitStatus;
     PrivateFolder* folder = makePrivateFolder(before.value.empty() ? nullptr : before.value.c_str());
+    const char* path = folder != nullptr ? folderPath(folder) : nullptr;
+    crashStatus = exitStatus;
+    prepareText(text);
     if (folder != nullptr) {
         scratchFolder = folder;
         handleInterruptions(removeScratchFolder);
-        setEnvironment(kTemporaryPathSetting, folderPath(folder));
+        setEnvironment(kTemporaryPathSetting, path);
     }
     handleCrashes(exitAfterCrash);
     return before;
@@ -170,14 +178,14 @@ Setting guardDecoding(const char* text, int exitStatus)
 
 void endGuardingDecoding(const Setting& before)
 {
-    endHandlingCrashes();
-    if (scratchFolder == nullptr) {
-        return;
-    }
+    const bool scratchInUse = scratchFolder != nullptr;
     removeScratchFolder();
-    scratchFolder = nullptr;
-    endHandlingInterruptions();
-    setEnvironment(kTemporaryPathSetting, before.wasSet ? before.value.c_str() : nullptr);
+    endHandlingCrashes();
+    if (scratchInUse) {
+        scratchFolder = nullptr;
+        endHandlingInterruptions();
+        setEnvironment(kTemporaryPathSetting, before.wasSet ? before.value.c_str() : nullptr);
+    }
 }
 
 // Decodes `input`: by the library's file reader when it has a name for it,
@@ -205,38 +213,25 @@ Outcome decode(const InputFile& input, cv::Mat& image)
     return Outcome{};
 }
 
-Outcome openAndDecode(const std::string& path, cv::Mat& image, OsFile*& held)
-{
-    const InputFile input = openInputFile(path, held);
-    switch (input.status) {
-    case Status::outOfMemory:
-        return outOfMemory();
-    case Status::unreadable:
-        return failure(status::unreadableInput);
-    case Status::opened:
-        break;
-    }
-    if (input.readerPath.empty() && input.bytes.empty()) {
-        return failure(status::unreadableInput);
-    }
-    return decode(input, image);
-}
-
 } // namespace
 
 Outcome readImage(const std::string& path, cv::Mat& image)
 {
+    InputFile input{std::string(), std::vector<unsigned char>(), nullptr};
+    Outcome outcome = guarded([&] { return openInputFile(path, input); });
+    if (!succeeded(outcome)) {
+        return outcome;
+    }
     // Some third-party decoders abort on malformed files (a truncated DICOM
     // file, say) instead of reporting an error: such a file is unreadable.
     const Setting before = guardDecoding(texts::readError, status::unreadableInput);
-    OsFile* input = nullptr;
-    const Outcome decoded = guarded([&] { return openAndDecode(path, image, input); });
-    if (input != nullptr) {
-        closeFile(input);
+    outcome = guarded([&] { return decode(input, image); });
+    if (input.held != nullptr) {
+        closeFile(input.held);
     }
     endGuardingDecoding(before);
-    if (!succeeded(decoded)) {
-        return decoded;
+    if (!succeeded(outcome)) {
+        return outcome;
     }
     return guarded([&] { return toEightBitColour(image) ? Outcome{} : failure(status::unreadableInput); });
 }

@@ -7,6 +7,7 @@
 
 struct OsFile {
     std::string name;
+    std::size_t read;  // how much of it has been read
 };
 
 struct PrivateFolder {
@@ -44,7 +45,7 @@ OsFile* createNewFile(const char* name, bool& exists)
         return nullptr;
     }
     fake.files[name];
-    return new OsFile{name};
+    return new OsFile{name, 0};
 }
 
 bool writeFile(OsFile* file, const unsigned char* bytes, std::size_t size)
@@ -108,18 +109,25 @@ void setEnvironment(const char* name, const char* value)
 void prepareText(const char*) {}
 void printPreparedText() {}
 void waitOnOwnConsole() {}
-void handleCrashes(void (*)()) {}
-void endHandlingCrashes() {}
-
-OsFile* openForReading(const std::string&, FileKind&, std::size_t&)
+void handleCrashes(void (*)())
 {
-    fake.whileOpening();
-    return nullptr;
+    fake.whileDecoding();
 }
 
-long long readFile(OsFile*, unsigned char*, std::size_t)
+void endHandlingCrashes() {}
+
+OsFile* openForReading(const std::string& path, FileKind& kind, std::size_t&)
 {
-    return -1;
+    kind = FileKind::stream;
+    return fake.files.count(path) != 0 ? new OsFile{path, 0} : nullptr;
+}
+
+long long readFile(OsFile* file, unsigned char* buffer, std::size_t capacity)
+{
+    const std::string& content = fake.files[file->name];
+    const std::size_t got = content.copy(reinterpret_cast<char*>(buffer), capacity, file->read);
+    file->read += got;
+    return static_cast<long long>(got);
 }
 
 std::string readerName(OsFile*)

@@ -18,7 +18,7 @@ struct FakeSystem {
     bool everyNameTaken = false;               // every new file "exists" already
     int creations = 0;                         // new files asked for
     void (*interruptionCleanUp)() = nullptr;   // the handler in force, if any
-    std::function<void()> whileOpening = [] {};  // runs as the input is opened
+    std::function<void()> whileDecoding = [] {};  // runs as the decoding's guard is set
 };
 
 extern FakeSystem fake;

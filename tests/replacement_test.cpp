@@ -78,11 +78,12 @@ TEST(Decoding, TheLibraryWritesToAPrivateFolderThatAnInterruptionAndTheEndRemove
 {
     for (const char* setting : {static_cast<const char*>(nullptr), "/elsewhere"}) {
         fake = FakeSystem{};
+        fake.files["input"] = "no image";
         if (setting != nullptr) {
             ::setenv("OPENCV_TEMP_PATH", setting, 1);
         }
         const std::string folder = std::string(setting != nullptr ? setting : "/system-temporary") + "/private";
-        fake.whileOpening = [&] {
+        fake.whileDecoding = [&] {
             EXPECT_STREQ(std::getenv("OPENCV_TEMP_PATH"), folder.c_str());
             EXPECT_EQ(fake.folders.count(folder), 1U);
             ASSERT_NE(fake.interruptionCleanUp, nullptr);

@@ -91,7 +91,7 @@ std::vector<std::string> programArguments(int argc, char** argv)
     }
     std::vector<std::string> arguments;
     for (int i = 1; i < count; ++i) {
-        arguments.push_back(toUtf8(wide[i]));
+        arguments.push_back(toCodePage(wide[i], CP_UTF8));
     }
     LocalFree(wide);
     return arguments;
