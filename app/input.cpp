@@ -131,12 +131,6 @@ constexpr const char* kTemporaryPathSetting = "OPENCV_TEMP_PATH";
 std::atomic<PrivateFolder*> scratchFolder{nullptr};
 int crashStatus = 0;
 
-void removeScratchFolder()
-{
-    if (PrivateFolder* folder = scratchFolder) {
-        removePrivateFolder(folder);
-    }
-}
 
 [[noreturn]] void exitAfterCrash()
 {
@@ -154,22 +148,21 @@ struct Setting {
 
 // From guardDecoding to endGuardingDecoding, a crash prints `text` and
 // exits with `exitStatus`, and the library's temporary copies go to a new
-// private folder inside the one it would use, which an interruption (before
-// it ends the run as the system would), a crash and endGuardingDecoding
-// remove with what it holds. When the folder cannot be made, the copies go
-// where they would have gone.
+// private folder inside the one it would use, which an interruption
+// (removeScratchFolder), a crash and endGuardingDecoding remove with what
+// it holds. When the folder cannot be made, the copies go where they would
+// have gone.
 Setting guardDecoding(const char* text, int exitStatus)
 {
     std::fflush(stdout);  // what was printed before stays before the text
     const char* setting = std::getenv(kTemporaryPathSetting);
     const Setting before{setting != nullptr, setting != nullptr ? setting : ""};
     PrivateFolder* folder = makePrivateFolder(before.value.empty() ? nullptr : before.value.c_str());
+    scratchFolder = folder;
     const char* path = folder != nullptr ? folderPath(folder) : nullptr;
     crashStatus = exitStatus;
     prepareText(text);
-    if (folder != nullptr) {
-        scratchFolder = folder;
-        handleInterruptions(removeScratchFolder);
+    if (path != nullptr) {
         setEnvironment(kTemporaryPathSetting, path);
     }
     handleCrashes(exitAfterCrash);
@@ -178,13 +171,11 @@ Setting guardDecoding(const char* text, int exitStatus)
 
 void endGuardingDecoding(const Setting& before)
 {
-    const bool scratchInUse = scratchFolder != nullptr;
-    removeScratchFolder();
     endHandlingCrashes();
-    if (scratchInUse) {
-        scratchFolder = nullptr;
-        endHandlingInterruptions();
+    if (scratchFolder != nullptr) {
         setEnvironment(kTemporaryPathSetting, before.wasSet ? before.value.c_str() : nullptr);
+        removeScratchFolder();
+        scratchFolder = nullptr;
     }
 }
 
@@ -215,6 +206,13 @@ Outcome decode(const InputFile& input, cv::Mat& image)
 
 } // namespace
 
+void removeScratchFolder()
+{
+    if (PrivateFolder* folder = scratchFolder) {
+        removePrivateFolder(folder);
+    }
+}
+
 Outcome readImage(const std::string& path, cv::Mat& image)
 {
     InputFile input{std::string(), std::vector<unsigned char>(), nullptr};
@@ -226,10 +224,10 @@ Outcome readImage(const std::string& path, cv::Mat& image)
     // file, say) instead of reporting an error: such a file is unreadable.
     const Setting before = guardDecoding(texts::readError, status::unreadableInput);
     outcome = guarded([&] { return decode(input, image); });
+    endGuardingDecoding(before);
     if (input.held != nullptr) {
         closeFile(input.held);
     }
-    endGuardingDecoding(before);
     if (!succeeded(outcome)) {
         return outcome;
     }

@@ -21,13 +21,6 @@ constexpr int kNameTries = 100;
 char registeredName[64];
 std::atomic<bool> nameRegistered{false};
 
-void removeRegistered()
-{
-    if (nameRegistered) {
-        removeFile(registeredName);
-    }
-}
-
 // The temporary name of the `attempt`th try for `name`, or false when it
 // does not fit.
 bool temporaryName(const std::string& name, int attempt, char (&candidate)[sizeof registeredName])
@@ -59,14 +52,17 @@ OsFile* createTemporary(Replacement& replacement)
 
 } // namespace
 
+void removeTemporaryFile()
+{
+    if (nameRegistered) {
+        removeFile(registeredName);
+    }
+}
+
 Replacement beginReplacing(const char* name)
 {
     Replacement replacement{name, std::string(), nullptr, false};
-    handleInterruptions(removeRegistered);
     replacement.file = createTemporary(replacement);
-    if (replacement.file == nullptr) {
-        endHandlingInterruptions();
-    }
     return replacement;
 }
 
@@ -91,7 +87,6 @@ bool finishReplacing(Replacement& replacement, bool keep)
         removeFile(temporary);
     }
     nameRegistered = false;
-    endHandlingInterruptions();
     return renamed;
 }
 

@@ -2,7 +2,7 @@
 // primitives only, the parts that differ between the systems. What is built
 // on them (the result file replaced all or nothing, the decoder's scratch
 // folder, what an interruption or a crash removes) is written once, in
-// input.cpp and output.cpp. Three files per platform, of the same names in
+// input.cpp, output.cpp and main.cpp. Three files per platform, of the same names in
 // app/linux/ (POSIX and Qt) and app/windows/ (Win32): process.cpp,
 // files.cpp, window.cpp; each says how it keeps what is promised here.
 #pragma once
@@ -41,15 +41,13 @@ unsigned long processId();
 // reads it (getenv); removes it when `value` is null.
 void setEnvironment(const char* name, const char* value);
 
-// From handleInterruptions to endHandlingInterruptions, an interruption
-// (Ctrl+C, a closed terminal or console, a polite kill), unless the run
-// ignores it, calls `cleanUp` and then ends the run as the system would
-// have ended it. `cleanUp` runs on the thread that installed it, or, where
-// it runs on one of its own, while files.cpp makes, renames and removes no
-// file; it may call removeFile and removePrivateFolder only. One handler
-// at a time.
+// From now on, an interruption (Ctrl+C, a closed terminal or console, a
+// polite kill), unless the run ignores it, calls `cleanUp` and then ends
+// the run as the system would have ended it. `cleanUp` runs on the thread
+// that installed it, or, where it runs on one of its own, while files.cpp
+// makes, renames and removes no file; it may call removeFile and
+// removePrivateFolder only.
 void handleInterruptions(void (*cleanUp)());
-void endHandlingInterruptions();
 
 // From handleCrashes to endHandlingCrashes, a crash (an abort, a memory
 // fault, an illegal instruction or a stack overflow) calls `onCrash`, which

@@ -22,21 +22,6 @@ PrivateFolder folder;
 
 } // namespace
 
-unsigned long processId()
-{
-    return 42;
-}
-
-void handleInterruptions(void (*cleanUp)())
-{
-    fake.interruptionCleanUp = cleanUp;
-}
-
-void endHandlingInterruptions()
-{
-    fake.interruptionCleanUp = nullptr;
-}
-
 OsFile* createNewFile(const char* name, bool& exists)
 {
     ++fake.creations;
@@ -54,17 +39,6 @@ bool writeFile(OsFile* file, const unsigned char* bytes, std::size_t size)
     return !fake.failWrite;
 }
 
-bool flushFile(OsFile*)
-{
-    return !fake.failFlush;
-}
-
-bool closeFile(OsFile* file)
-{
-    delete file;
-    return true;
-}
-
 bool renameOver(const char* from, const char* to)
 {
     if (fake.failRename || fake.files.count(from) == 0) {
@@ -75,26 +49,11 @@ bool renameOver(const char* from, const char* to)
     return true;
 }
 
-void removeFile(const char* name)
-{
-    fake.files.erase(name);
-}
-
 PrivateFolder* makePrivateFolder(const char* within)
 {
     folder.path = std::string(within != nullptr ? within : "/system-temporary") + "/private";
     fake.folders.insert(folder.path);
     return &folder;
-}
-
-const char* folderPath(const PrivateFolder* privateFolder)
-{
-    return privateFolder->path.c_str();
-}
-
-void removePrivateFolder(PrivateFolder* privateFolder)
-{
-    fake.folders.erase(privateFolder->path);
 }
 
 void setEnvironment(const char* name, const char* value)
@@ -106,16 +65,6 @@ void setEnvironment(const char* name, const char* value)
     }
 }
 
-void prepareText(const char*) {}
-void printPreparedText() {}
-void waitOnOwnConsole() {}
-void handleCrashes(void (*)())
-{
-    fake.whileDecoding();
-}
-
-void endHandlingCrashes() {}
-
 OsFile* openForReading(const std::string& path, FileKind& kind, std::size_t&)
 {
     kind = FileKind::stream;
@@ -124,13 +73,20 @@ OsFile* openForReading(const std::string& path, FileKind& kind, std::size_t&)
 
 long long readFile(OsFile* file, unsigned char* buffer, std::size_t capacity)
 {
-    const std::string& content = fake.files[file->name];
-    const std::size_t got = content.copy(reinterpret_cast<char*>(buffer), capacity, file->read);
+    const std::size_t got = fake.files[file->name].copy(reinterpret_cast<char*>(buffer), capacity, file->read);
     file->read += got;
     return static_cast<long long>(got);
 }
 
-std::string readerName(OsFile*)
-{
-    return std::string();
-}
+bool flushFile(OsFile*) { return !fake.failFlush; }
+bool closeFile(OsFile* file) { delete file; return true; }
+void removeFile(const char* name) { fake.files.erase(name); }
+unsigned long processId() { return 42; }
+const char* folderPath(const PrivateFolder* privateFolder) { return privateFolder->path.c_str(); }
+void removePrivateFolder(PrivateFolder* privateFolder) { fake.folders.erase(privateFolder->path); }
+std::string readerName(OsFile*) { return std::string(); }
+void handleCrashes(void (*)()) { fake.whileDecoding(); }
+void endHandlingCrashes() {}
+void prepareText(const char*) {}
+void printPreparedText() {}
+void waitOnOwnConsole() {}

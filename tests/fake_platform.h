@@ -17,7 +17,6 @@ struct FakeSystem {
     bool failRename = false;
     bool everyNameTaken = false;               // every new file "exists" already
     int creations = 0;                         // new files asked for
-    void (*interruptionCleanUp)() = nullptr;   // the handler in force, if any
     std::function<void()> whileDecoding = [] {};  // runs as the decoding's guard is set
 };
 

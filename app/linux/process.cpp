@@ -52,17 +52,15 @@ Dispositions handleSignals(std::initializer_list<int> signalNumbers, void (*hand
     return earlier;
 }
 
-void restoreDispositions(Dispositions& earlier)
+void restoreDispositions(const Dispositions& earlier)
 {
     for (const auto& [signalNumber, before] : earlier) {
         ::sigaction(signalNumber, &before, nullptr);
     }
-    earlier.clear();
 }
 
 void (*interruptionCleanUp)() = nullptr;
 pthread_t cleaningThread;
-Dispositions beforeInterruptionHandler;
 
 void cleanUpAndEnd(int signalNumber)
 {
@@ -132,12 +130,7 @@ void handleInterruptions(void (*cleanUp)())
 {
     interruptionCleanUp = cleanUp;
     cleaningThread = pthread_self();
-    beforeInterruptionHandler = handleSignals({SIGHUP, SIGINT, SIGQUIT, SIGTERM}, cleanUpAndEnd);
-}
-
-void endHandlingInterruptions()
-{
-    restoreDispositions(beforeInterruptionHandler);
+    handleSignals({SIGHUP, SIGINT, SIGQUIT, SIGTERM}, cleanUpAndEnd);
 }
 
 void handleCrashes(void (*handler)())

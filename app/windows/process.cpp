@@ -152,12 +152,6 @@ void handleInterruptions(void (*cleanUp)())
     SetConsoleCtrlHandler(cleanUpAndEnd, TRUE);
 }
 
-void endHandlingInterruptions()
-{
-    // A handler running now ends the run; removing it waits for that.
-    SetConsoleCtrlHandler(cleanUpAndEnd, FALSE);
-}
-
 void handleCrashes(void (*handler)())
 {
     crashHandler = handler;
