@@ -56,10 +56,6 @@ constexpr DWORD kRetryMillis = 2000;
 constexpr DWORD kFirstPauseMillis = 10;
 constexpr DWORD kLongestPauseMillis = 500;
 
-// How long a private folder's removal waits for files held open.
-constexpr DWORD kHeldFilesWaitMillis = 3000;
-constexpr DWORD kHeldFilesPauseMillis = 20;
-
 SRWLOCK changes = SRWLOCK_INIT;
 std::atomic<DWORD> changesHeldBy{0};
 
@@ -335,6 +331,9 @@ const char* folderPath(const PrivateFolder* folder)
 
 void removePrivateFolder(PrivateFolder* folder)
 {
+    // How long the removal waits for files held open.
+    constexpr DWORD kHeldFilesWaitMillis = 3000;
+    constexpr DWORD kHeldFilesPauseMillis = 20;
     for (DWORD waited = 0;; waited += kHeldFilesPauseMillis) {
         removeFilesIn(*folder);
         if (RemoveDirectoryW(folder->path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
