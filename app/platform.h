@@ -2,8 +2,8 @@
 // primitives only, the parts that differ between the systems. What is built
 // on them (the result file replaced all or nothing, the decoder's scratch
 // folder, what an interruption or a crash removes) is written once, in
-// input.cpp, output.cpp and main.cpp. Three files per platform, of the same names in
-// app/linux/ (POSIX and Qt) and app/windows/ (Win32): process.cpp,
+// input.cpp, output.cpp and main.cpp. Three files per platform, of the same
+// names in app/linux/ (POSIX and Qt) and app/windows/ (Win32): process.cpp,
 // files.cpp, window.cpp; each says how it keeps what is promised here.
 #pragma once
 
