@@ -6,9 +6,178 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
 
 namespace {
+
+// The largest input the in-memory decoder takes, in bytes.
+constexpr std::size_t kMaxInputBytes = INT_MAX;
+
+enum class Status { opened, unreadable, outOfMemory };
+
+// readToEnd, with a failed allocation leaving as std::bad_alloc.
+Status readToEndOrThrow(OsFile* file, std::vector<unsigned char>& bytes, std::size_t expected)
+{
+    constexpr std::size_t kFirstBuffer = std::size_t{1} << 20;
+    if (expected > kMaxInputBytes) {
+        return Status::unreadable;
+    }
+    std::size_t used = 0;
+    bytes.resize(std::max(expected + 1, kFirstBuffer));
+    for (;;) {
+        if (used == bytes.size()) {
+            if (used > kMaxInputBytes) {
+                return Status::unreadable;
+            }
+            bytes.resize(std::min(2 * used, kMaxInputBytes + 1));
+        }
+        const long long got = readFile(file, bytes.data() + used, bytes.size() - used);
+        if (got < 0) {
+            return Status::unreadable;
+        }
+        if (got == 0) {
+            break;
+        }
+        used += static_cast<std::size_t>(got);
+    }
+    bytes.resize(used);
+    return used > kMaxInputBytes ? Status::unreadable : Status::opened;
+}
+
+// readToEnd
+//
+//   Fills `bytes` with what `file` delivers (readFile) until its end. The
+//   buffer starts one byte
+//   larger than `expected`, the size a file on disk has, so that such a file
+//   is read without growing it; otherwise (a pipe: pass 0) it grows by
+//   doubling. Returns opened, or unreadable on an error; unreadable, reading
+//   nothing, when `expected` is over kMaxInputBytes, or once more than
+//   kMaxInputBytes have arrived, so that an endless input is not read
+//   forever; outOfMemory when the buffer cannot grow. After a failure
+//   `bytes` is empty, its memory given back.
+Status readToEnd(OsFile* file, std::vector<unsigned char>& bytes, std::size_t expected)
+{
+    Status status = Status::outOfMemory;
+    try {
+        status = readToEndOrThrow(file, bytes, expected);
+    } catch (const std::bad_alloc&) {
+        // status stays outOfMemory
+    }
+    if (status != Status::opened) {
+        bytes = std::vector<unsigned char>();
+    }
+    return status;
+}
+
+// The input, readied for decoding.
+struct InputFile {
+    std::string readerPath;           // a name the library's file reader takes, or empty
+    std::vector<unsigned char> bytes; // else the input, read to its end
+    OsFile* held;                     // the file readerPath names, open until decoded
+};
+
+// openInputFile
+//
+//   Opens the file at `path` once and readies it in `input` so that it
+//   decodes to the pixels of the library's file reader wherever it can:
+//   `readerPath` names the very file opened, which stays open as `held`;
+//   where it has no such name, or can be read only once (a pipe), `bytes`
+//   holds it, read to its end. Gives back status::unreadableInput when the
+//   file cannot be opened or read, is empty, is a device (never read), or
+//   holds more than kMaxInputBytes to be read; out of memory when memory ran
+//   out reading it.
+Outcome openInputFile(const std::string& path, InputFile& input)
+{
+    FileKind kind = FileKind::device;
+    std::size_t size = 0;
+    OsFile* file = openForReading(path, kind, size);
+    if (file == nullptr) {
+        return failure(status::unreadableInput);
+    }
+    Status read = Status::unreadable;
+    if (kind != FileKind::device) {
+        input.readerPath = kind == FileKind::regular ? readerName(file) : std::string();
+        read = !input.readerPath.empty() ? Status::opened
+                                         : readToEnd(file, input.bytes, kind == FileKind::regular ? size : 0);
+    }
+    if (input.readerPath.empty()) {
+        closeFile(file);
+    } else {
+        input.held = file;
+    }
+    if (read == Status::outOfMemory) {
+        return outOfMemory();
+    }
+    const bool empty = input.readerPath.empty() && input.bytes.empty();
+    return read == Status::opened && !empty ? Outcome{} : failure(status::unreadableInput);
+}
+
+// The setting that gives the image library the folder for the temporary
+// copies it decodes some formats from (those whose decoders cannot read
+// from memory); without it they go to the system's temporary folder.
+constexpr const char* kTemporaryPathSetting = "OPENCV_TEMP_PATH";
+
+// The run's own folder for those copies while the decoding is guarded,
+// which an interruption and a crash remove, and the status a crash exits
+// with.
+std::atomic<PrivateFolder*> scratchFolder{nullptr};
+int crashStatus = 0;
+
+
+[[noreturn]] void exitAfterCrash()
+{
+    removeScratchFolder();
+    printPreparedText();
+    waitOnOwnConsole();
+    std::_Exit(crashStatus);
+}
+
+// The library's temporary-folder setting before the guard changed it.
+struct Setting {
+    bool wasSet;
+    std::string value;
+};
+
+// From guardDecoding to endGuardingDecoding, a crash prints `text` and
+// exits with `exitStatus`, and the library's temporary copies go to a new
+// private folder inside the one it would use, which an interruption
+// (removeScratchFolder), a crash and endGuardingDecoding remove with what
+// it holds. When the folder cannot be made, the copies go where they would
+// have gone.
+Setting guardDecoding(const char* text, int exitStatus)
+{
+    std::fflush(stdout);  // what was printed before stays before the text
+    const char* setting = std::getenv(kTemporaryPathSetting);
+    const Setting before{setting != nullptr, setting != nullptr ? setting : ""};
+    PrivateFolder* folder = makePrivateFolder(before.value.empty() ? nullptr : before.value.c_str());
+    scratchFolder = folder;
+    const char* path = folder != nullptr ? folderPath(folder) : nullptr;
+    crashStatus = exitStatus;
+    prepareText(text);
+    if (path != nullptr) {
+        setEnvironment(kTemporaryPathSetting, path);
+    }
+    handleCrashes(exitAfterCrash);
+    return before;
+}
+
+void endGuardingDecoding(const Setting& before)
+{
+    endHandlingCrashes();
+    if (scratchFolder != nullptr) {
+        setEnvironment(kTemporaryPathSetting, before.wasSet ? before.value.c_str() : nullptr);
+        removeScratchFolder();
+        scratchFolder = nullptr;
+    }
+}
 
 // Decodes `input`: by the library's file reader when it has a name for it,
 // else from its bytes.
@@ -35,35 +204,32 @@ Outcome decode(const InputFile& input, cv::Mat& image)
     return Outcome{};
 }
 
-Outcome openAndDecode(const std::string& path, cv::Mat& image)
-{
-    const InputFile input = openInputFile(path);
-    switch (input.status) {
-    case InputFile::outOfMemory:
-        return outOfMemory();
-    case InputFile::unreadable:
-        return failure(status::unreadableInput);
-    case InputFile::opened:
-        break;
-    }
-    if (input.readerPath.empty() && input.bytes.empty()) {
-        return failure(status::unreadableInput);
-    }
-    return decode(input, image);
-}
-
 } // namespace
+
+void removeScratchFolder()
+{
+    if (PrivateFolder* folder = scratchFolder) {
+        removePrivateFolder(folder);
+    }
+}
 
 Outcome readImage(const std::string& path, cv::Mat& image)
 {
+    InputFile input{std::string(), std::vector<unsigned char>(), nullptr};
+    Outcome outcome = guarded([&] { return openInputFile(path, input); });
+    if (!succeeded(outcome)) {
+        return outcome;
+    }
     // Some third-party decoders abort on malformed files (a truncated DICOM
     // file, say) instead of reporting an error: such a file is unreadable.
-    exitOnCrash(texts::readError, status::unreadableInput);
-    const Outcome decoded = guarded([&] { return openAndDecode(path, image); });
-    closeInputFile();
-    endExitOnCrash();
-    if (!succeeded(decoded)) {
-        return decoded;
+    const Setting before = guardDecoding(texts::readError, status::unreadableInput);
+    outcome = guarded([&] { return decode(input, image); });
+    endGuardingDecoding(before);
+    if (input.held != nullptr) {
+        closeFile(input.held);
+    }
+    if (!succeeded(outcome)) {
+        return outcome;
     }
     return guarded([&] { return toEightBitColour(image) ? Outcome{} : failure(status::unreadableInput); });
 }

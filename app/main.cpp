@@ -22,6 +22,14 @@
 
 namespace {
 
+// What an interruption removes before the run ends as the system would end
+// it: the temporary result file, the decoder's scratch folder.
+void cleanUpOnInterruption()
+{
+    removeScratchFolder();
+    removeTemporaryFile();
+}
+
 int usage()
 {
     printText(texts::banner);
@@ -90,6 +98,7 @@ int main(int argc, char** argv)
     if (arguments.size() != 1) {
         return usage();
     }
+    handleInterruptions(cleanUpOnInterruption);
     // The steps give back what they meet; this catches what the glue
     // between them may raise (memory running out for a small allocation).
     int exitStatus = status::success;

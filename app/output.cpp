@@ -5,12 +5,96 @@
 #include "texts.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <utility>
+
+namespace {
+
+constexpr int kNameTries = 100;
+
+// The temporary file an interruption removes. The name is in place before
+// the flag is set, and the flag cleared before the name changes, so that
+// the clean-up, on whatever thread, reads it whole. Set before the file is
+// made and cleared once it is renamed or removed: a clean-up between finds
+// no file and removes none.
+char registeredName[64];
+std::atomic<bool> nameRegistered{false};
+
+// The temporary name of the `attempt`th try for `name`, or false when it
+// does not fit.
+bool temporaryName(const std::string& name, int attempt, char (&candidate)[sizeof registeredName])
+{
+    const int length =
+        std::snprintf(candidate, sizeof candidate, ".%s.%lu-%d.tmp", name.c_str(), processId(), attempt);
+    return length > 0 && static_cast<std::size_t>(length) < sizeof candidate;
+}
+
+// Makes the temporary file, registered for removal.
+OsFile* createTemporary(Replacement& replacement)
+{
+    char candidate[sizeof registeredName];
+    for (int attempt = 0; attempt < kNameTries && temporaryName(replacement.name, attempt, candidate); ++attempt) {
+        std::copy(std::begin(candidate), std::end(candidate), registeredName);
+        nameRegistered = true;
+        bool exists = false;
+        if (OsFile* file = createNewFile(candidate, exists)) {
+            replacement.temporaryName = candidate;
+            return file;
+        }
+        nameRegistered = false;
+        if (!exists) {
+            break;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+void removeTemporaryFile()
+{
+    if (nameRegistered) {
+        removeFile(registeredName);
+    }
+}
+
+Replacement beginReplacing(const char* name)
+{
+    Replacement replacement{name, std::string(), nullptr, false};
+    replacement.file = createTemporary(replacement);
+    return replacement;
+}
+
+bool writeReplacement(Replacement& replacement, const unsigned char* bytes, std::size_t size)
+{
+    replacement.failed =
+        replacement.failed || replacement.file == nullptr || !writeFile(replacement.file, bytes, size);
+    return !replacement.failed;
+}
+
+bool finishReplacing(Replacement& replacement, bool keep)
+{
+    OsFile* file = std::exchange(replacement.file, nullptr);
+    if (file == nullptr) {
+        return false;
+    }
+    const bool written = keep && !replacement.failed && flushFile(file);
+    const bool closed = closeFile(file);
+    const char* temporary = replacement.temporaryName.c_str();
+    const bool renamed = written && closed && renameOver(temporary, replacement.name.c_str());
+    if (!renamed) {
+        removeFile(temporary);
+    }
+    nameRegistered = false;
+    return renamed;
+}
 
 Outcome saveResult(const cv::Mat& result)
 {
     const int threads = std::max(cv::getNumThreads(), 1);
     Replacement replacement = beginReplacing(texts::outputName);
-    if (replacement.file < 0) {
+    if (replacement.file == nullptr) {
         return failure(status::notWritten);
     }
     const ByteSink sink = [&replacement](const unsigned char* bytes, std::size_t size) {

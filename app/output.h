@@ -5,6 +5,11 @@
 
 #include <opencv2/core.hpp>
 
+#include <cstddef>
+#include <string>
+
+struct OsFile;
+
 // saveResult
 //
 //   Encodes `result` (8-bit, 3 channels, blue-green-red) as PNG with
@@ -17,3 +22,35 @@
 //   could not be written; a processing failure with the encoder's reason
 //   when the encoder failed (memory ran out, say).
 Outcome saveResult(const cv::Mat& result);
+
+// A file being replaced, all or nothing, through a temporary file beside
+// it.
+struct Replacement {
+    std::string name;          // the file replaced, in the working directory
+    std::string temporaryName; // the file written
+    OsFile* file;              // the temporary file, open; null when none could be made
+    bool failed;               // a write failed: no more are made
+};
+
+// Removes the temporary file of a replacement under way, allocating
+// nothing: what an interruption must clean up of the writing.
+void removeTemporaryFile();
+
+// Starts replacing the file `name` in the working directory: a new, hidden
+// temporary file of this process's own (".<name>.<process id>-<n>.tmp", n
+// the first of 0 to 99 that no file has), which the content is written
+// into as it is made, never held in memory whole. No file is made when all 100 names are taken or the
+// system refuses: every write then fails.
+Replacement beginReplacing(const char* name);
+
+// Writes the next `size` bytes into the replacement; false once a write has
+// failed (a full disk, a file-size limit) or none could begin.
+bool writeReplacement(Replacement& replacement, const unsigned char* bytes, std::size_t size);
+
+// With `keep`, flushes the written file to disk and puts it in place of
+// `name` (renameOver); returns whether `name` now holds what was written.
+// Otherwise, or when a write, the flush, the close or the rename failed,
+// removes the temporary file and leaves `name` as it was. Only a kill that
+// cannot be caught (or a power cut) can leave the temporary file behind;
+// `name` is then still whole, old or new.
+bool finishReplacing(Replacement& replacement, bool keep);

@@ -1,16 +1,17 @@
-// What lumaLeveller needs from the operating system and its window toolkit,
-// one concern per file and one implementation per platform: app/linux/
-// (Qt and POSIX) and app/windows/ (Win32). Each platform file's opening
-// comment says how it keeps what is promised here.
+// What lumaLeveller needs from the operating system and its window toolkit:
+// primitives only, the parts that differ between the systems. What is built
+// on them (the result file replaced all or nothing, the decoder's scratch
+// folder, what an interruption or a crash removes) is written once, in
+// input.cpp, output.cpp and main.cpp. Three files per platform, of the same
+// names in app/linux/ (POSIX and Qt) and app/windows/ (Win32): process.cpp,
+// files.cpp, window.cpp; each says how it keeps what is promised here.
 #pragma once
 
-#include <climits>
 #include <cstddef>
-#include <cstdint>
 #include <string>
 #include <vector>
 
-// --- Console (console.cpp) ---
+// --- The process and its console (process.cpp) ---
 
 // The command line's arguments after the program name, as UTF-8 where the
 // system can say (so that any file name reaches the reader whole).
@@ -21,57 +22,113 @@ std::vector<std::string> programArguments(int argc, char** argv);
 // file or pipe takes.
 void printText(const char* text);
 
+// Readies `text` for printPreparedText, which prints it as printText would
+// but allocates nothing, so that a crash handler may call it.
+void prepareText(const char* text);
+void printPreparedText();
+
 // After a run that ended with one of its texts: when the console is the
-// program's alone (one that Windows made for a start from Explorer, "Open
-// with", a drop on the program or the Run box, and closes with it), flushes
-// standard output and waits for a key, as the usage text does, so that the
-// text can be read; returns at once when standard input is at its end, and
-// anywhere else (a console a person opened, no console, Linux). Allocates
-// nothing, so that a handler that ends the process may call it.
+// program's alone (one that Windows made for a start from Explorer and
+// closes with it), flushes standard output and waits for a key, so that the
+// text can be read; returns at once anywhere else, and when standard input
+// is at its end. Allocates nothing.
 void waitOnOwnConsole();
 
-// --- Input file (input_file.cpp) ---
+// This process's id, for names no other running process makes.
+unsigned long processId();
 
-// The largest input the in-memory decoder takes, in bytes.
-constexpr std::size_t kMaxInputBytes = INT_MAX;
+// Sets the environment variable `name` to `value`, as the image library
+// reads it (getenv); removes it when `value` is null.
+void setEnvironment(const char* name, const char* value);
 
-// The input, readied for decoding.
-struct InputFile {
-    enum Status { opened, unreadable, outOfMemory } status;
-    std::string readerPath;           // a name the library's file reader takes, or empty
-    std::vector<unsigned char> bytes; // else the input, read to its end
-};
+// From now on, an interruption (Ctrl+C, a closed terminal or console, a
+// polite kill), unless the run ignores it, calls `cleanUp` and then ends
+// the run as the system would have ended it. `cleanUp` runs on the thread
+// that installed it, or, where it runs on one of its own, while files.cpp
+// makes, renames and removes no file; it may call removeFile and
+// removePrivateFolder only.
+void handleInterruptions(void (*cleanUp)());
 
-// openInputFile
-//
-//   Opens the file at `path` (as programArguments gives it) once and readies
-//   it so that it decodes to the pixels of the library's file reader
-//   (cv::imread) wherever it can: `readerPath` names the very file opened,
-//   until closeInputFile; where it has no such name, or can be read only
-//   once (a pipe), `bytes` holds it, read to its end (none for an empty
-//   input). unreadable when the file cannot be opened or read, is a device
-//   (never read: it may be endless), or holds more than kMaxInputBytes to be
-//   read; outOfMemory when memory ran out reading it. A path longer than the
-//   system's plain limit is opened too, where the system takes it.
-InputFile openInputFile(const std::string& path);
+// From handleCrashes to endHandlingCrashes, a crash (an abort, a memory
+// fault, an illegal instruction or a stack overflow) calls `onCrash`, which
+// must end the process and may call only what allocates nothing.
+void handleCrashes(void (*onCrash)());
+void endHandlingCrashes();
 
-// Closes what openInputFile left open; nothing when nothing is.
-void closeInputFile();
+// --- Files (files.cpp) ---
 
-// --- Notice and display (notice.cpp) ---
+// An open file.
+struct OsFile;
 
-// Makes a failure of the window toolkit to reach a display (no X server,
-// say) end the process cleanly: print `text`, exit with `exitStatus`,
-// instead of the toolkit's abort and core dump. Call before the first
-// window opens.
+// Creates the file `name` in the working directory, new (never an existing
+// file, nor through a symbolic link), for writing, with the permissions of
+// an ordinary new file; null when it cannot, with `exists` telling whether
+// that is because something of that name exists.
+OsFile* createNewFile(const char* name, bool& exists);
+
+// Writes all `size` bytes; false when the system took not all (a full disk,
+// a file-size limit).
+bool writeFile(OsFile* file, const unsigned char* bytes, std::size_t size);
+
+// Flushes what was written to the disk.
+bool flushFile(OsFile* file);
+
+// Closes the file and frees `file`, even when closing fails.
+bool closeFile(OsFile* file);
+
+// Puts the file `from` in place of `to` at once, replacing a file or a
+// symbolic link of that name (never writing through it) so that `to` is
+// whole before and after, old or new; false, `to` as it was, when it cannot.
+bool renameOver(const char* from, const char* to);
+
+// Removes the file `name`, if it can.
+void removeFile(const char* name);
+
+// A folder of the run's own.
+struct PrivateFolder;
+
+// Makes a new, empty folder that only this user can use, inside `within`
+// (as the image library reads paths), or inside the system's folder for
+// temporary files when `within` is null; null when it cannot, or when its
+// path cannot be given as the library reads paths. One at a time: the
+// record given back lasts until the next call.
+PrivateFolder* makePrivateFolder(const char* within);
+
+// The folder's path, as the image library reads paths.
+const char* folderPath(const PrivateFolder* folder);
+
+// Removes the files that lie directly in the folder, and the folder,
+// allocating nothing; what another holds open, as far as it can.
+void removePrivateFolder(PrivateFolder* folder);
+
+// What an input file is: a device (a console, a terminal, a disk opened
+// whole: never read, it may be endless), a regular file on disk, or a
+// stream that can be read only once (a pipe).
+enum class FileKind { device, regular, stream };
+
+// Opens the file at `path` (as programArguments gives it) for reading,
+// letting others go on reading, writing or deleting it; null when it
+// cannot. `kind` says what it is, and `size` a regular file's size. A path
+// longer than the system's plain limit is opened too, where the system
+// takes it.
+OsFile* openForReading(const std::string& path, FileKind& kind, std::size_t& size);
+
+// Reads up to `capacity` bytes into `buffer`: how many, 0 at the end, or a
+// negative number for an error.
+long long readFile(OsFile* file, unsigned char* buffer, std::size_t capacity);
+
+// A name by which the image library's file reader (cv::imread) opens the
+// very regular file open as `file`, while it stays open; empty when there
+// is none.
+std::string readerName(OsFile* file);
+
+// --- The window and the notice (window.cpp) ---
+
+// Makes a failure of the window toolkit to reach a display (none named, or
+// gone while the window is up) end the process cleanly: print `text`, exit
+// with `exitStatus`, instead of the toolkit's abort and core dump. Call
+// before the first window opens.
 void exitOnDisplayFailure(const char* text, int exitStatus);
-
-// Shows a modal information notice with one OK button and no owner window;
-// returns true once the user has pressed OK or closed it, false at once
-// when the system could not show it.
-bool showNotice(const char* caption, const char* text);
-
-// --- Screen (screen.cpp) ---
 
 // Where a window is, and the room around it, in the units the window draws
 // an image's pixels in.
@@ -90,46 +147,7 @@ bool measureWindow(const char* windowName, WindowPlace& place);
 // (`left`, `top`); nothing when it cannot be found.
 void moveWindow(const char* windowName, int left, int top);
 
-// --- Crash guard (crash_guard.cpp) ---
-
-// From exitOnCrash to endExitOnCrash, a crash while the image library
-// decodes (an abort or a memory fault in a third-party decoder given a
-// malformed file, or its stack overflowing on a deeply nested one) prints
-// `text` and exits with `exitStatus` instead of dying with a core dump;
-// only around the decoding, so that a crash of the project's own code stays
-// a crash. The library's temporary files go to a private folder meanwhile,
-// which a crash, an interruption and endExitOnCrash remove with their
-// contents; an interruption still ends the run as the system would.
-void exitOnCrash(const char* text, int exitStatus);
-void endExitOnCrash();
-
-// --- Result file (replace_file.cpp) ---
-
-// A file being replaced, all or nothing, through a temporary file beside
-// it.
-struct Replacement {
-    std::string name;          // the file replaced, in the working directory
-    std::string temporaryName; // the file written
-    std::intptr_t file;        // the temporary file, open; -1 when it could not be made
-    bool failed;               // a write failed: no more are made
-};
-
-// Starts replacing the file `name` in the working directory: a new, hidden
-// temporary file of this process's own (".lumaLeveller.png.<id>-<n>.tmp"),
-// with the permissions of an ordinary new file, which the content is
-// written into as it is made, never held in memory whole. Until
-// finishReplacing, an interruption (Ctrl+C and the like) removes it and
-// then ends the run as the system would.
-Replacement beginReplacing(const char* name);
-
-// Writes the next `size` bytes into the replacement; false once a write has
-// failed (a full disk, a file-size limit) or none could begin.
-bool writeReplacement(Replacement& replacement, const unsigned char* bytes, std::size_t size);
-
-// With `keep`, flushes the written file to disk and puts it in place of
-// `name`, replacing a file or symbolic link of that name, never writing
-// through it; returns whether `name` now holds what was written. Otherwise,
-// or when that fails, removes the temporary file and leaves `name` as it
-// was. Only a kill that cannot be caught (or a power cut) can leave the
-// temporary file behind; `name` is then still whole, old or new.
-bool finishReplacing(Replacement& replacement, bool keep);
+// Shows a modal information notice with one OK button and no owner window;
+// returns true once the user has pressed OK or closed it, false at once
+// when the system could not show it.
+bool showNotice(const char* caption, const char* text);

@@ -3,7 +3,7 @@
 // not depend on the threads, and pngcheck accepts them; a refusing sink or
 // a failed encoder ends the write. And the streamed file replacement keeps
 // the earlier file when what it writes fails.
-#include "platform.h"
+#include "output.h"
 #include "png_writer.h"
 
 #include <gtest/gtest.h>

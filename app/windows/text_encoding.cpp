@@ -1,20 +1,18 @@
 #include "text_encoding.h"
 
-namespace {
-
-std::wstring fromCodePage(const std::string& text, UINT codePage, DWORD flags)
+std::wstring toWide(const std::string& text, UINT codePage)
 {
-    const int length =
-        MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    const int length = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(),
+                                           static_cast<int>(text.size()), nullptr, 0);
     if (length <= 0) {
         return std::wstring();
     }
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), &wide[0], length);
     return wide;
 }
 
-std::string fromWide(const std::wstring& wide, UINT codePage)
+std::string toCodePage(const std::wstring& wide, UINT codePage)
 {
     const int length = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
                                            nullptr, nullptr);
@@ -27,25 +25,8 @@ std::string fromWide(const std::wstring& wide, UINT codePage)
     return bytes;
 }
 
-} // namespace
-
-std::wstring toWide(const std::string& text)
-{
-    return fromCodePage(text, CP_UTF8, MB_ERR_INVALID_CHARS);
-}
-
-std::string toUtf8(const std::wstring& wide)
-{
-    return fromWide(wide, CP_UTF8);
-}
-
-std::string toCodePage(const std::wstring& wide, UINT codePage)
-{
-    return fromWide(wide, codePage);
-}
-
 bool toCodePageExactly(const std::wstring& wide, UINT codePage, std::string& bytes)
 {
-    bytes = fromWide(wide, codePage);
-    return !bytes.empty() && fromCodePage(bytes, codePage, 0) == wide;
+    bytes = toCodePage(wide, codePage);
+    return !bytes.empty() && toWide(bytes, codePage) == wide;
 }

@@ -5,14 +5,12 @@
 
 #include <string>
 
-// `text` (UTF-8) as UTF-16; empty when it is not valid UTF-8.
-std::wstring toWide(const std::string& text);
+// `text` (UTF-8, or in the code page `codePage`) as UTF-16; empty when it is
+// not valid there.
+std::wstring toWide(const std::string& text, UINT codePage = CP_UTF8);
 
-// `wide` as UTF-8.
-std::string toUtf8(const std::wstring& wide);
-
-// `wide` in the code page `codePage`; characters it lacks become its
-// default character.
+// `wide` in the code page `codePage` (UTF-8: CP_UTF8); characters it lacks
+// become its default character.
 std::string toCodePage(const std::wstring& wide, UINT codePage);
 
 // Whether the code page `codePage` holds every character of `wide`: its

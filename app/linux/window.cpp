@@ -1,19 +1,27 @@
-// Linux: the notice is a Qt message box, and Qt's fatal failure to reach a
-// display, or its exit when the display goes away, ends the run cleanly.
-// When no display is named at all (DISPLAY unset or empty, and no other Qt
-// platform chosen), the run ends so at once, without loading the toolkit's
-// display plugin only to see it fail.
+// Linux: the window is OpenCV's Qt window, a top-level widget named after
+// its title; the notice is a Qt message box. Sizes are Qt's
+// device-independent pixels; the work area is the screen's available
+// geometry; the frame is what the window manager's frame and title bar add,
+// nothing without a window manager or before it has framed the window.
+// Qt's fatal failure to reach a display, or its exit when the display goes
+// away, ends the run cleanly; when no display is named at all (DISPLAY unset
+// or empty, and no other Qt platform chosen), the run ends so at once,
+// without loading the toolkit's display plugin only to see it fail.
 #include "platform.h"
 
 #include <QApplication>
 #include <QByteArray>
 #include <QMessageBox>
+#include <QPoint>
+#include <QRect>
+#include <QScreen>
+#include <QSize>
 #include <QString>
+#include <QWidget>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -137,6 +145,18 @@ bool noDisplayNamed()
     return x11 && (display == nullptr || *display == '\0');
 }
 
+// The window `name` with the screen it is on, or null.
+QWidget* findWindow(const char* name)
+{
+    const QString objectName = QString::fromUtf8(name);
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->objectName() == objectName && widget->screen() != nullptr) {
+            return widget;
+        }
+    }
+    return nullptr;
+}
+
 } // namespace
 
 void exitOnDisplayFailure(const char* text, int exitStatus)
@@ -153,19 +173,32 @@ void exitOnDisplayFailure(const char* text, int exitStatus)
 
 bool showNotice(const char* caption, const char* text)
 {
-    // OpenCV's window has made the application object already; a build of
-    // OpenCV with another toolkit has not, and then the notice makes its own.
-    static int argumentCount = 1;
-    static char programName[] = "lumaLeveller";
-    static char* arguments[] = {programName, nullptr};
-    std::unique_ptr<QApplication> ownApplication;
-    if (QApplication::instance() == nullptr) {
-        ownApplication = std::make_unique<QApplication>(argumentCount, arguments);
-    }
+    // OpenCV's window has made the application object already.
     releaseHeldMessages();  // the toolkit has reached the display
     QMessageBox notice(QMessageBox::Information, QString::fromUtf8(caption), QString::fromUtf8(text),
                        QMessageBox::Ok);
     // A display lost meanwhile ends the run through exitOnDisplayFailure.
     notice.exec();
     return true;
+}
+
+bool measureWindow(const char* windowName, WindowPlace& place)
+{
+    const QWidget* window = findWindow(windowName);
+    if (window == nullptr) {
+        return false;
+    }
+    const QRect area = window->screen()->availableGeometry();
+    const QSize frame = window->frameGeometry().size() - window->geometry().size();
+    const QPoint at = window->frameGeometry().topLeft();
+    place = {at.x(), at.y(), frame.width(), frame.height(), area.left(), area.top(), area.width(), area.height()};
+    return true;
+}
+
+void moveWindow(const char* windowName, int left, int top)
+{
+    QWidget* window = findWindow(windowName);
+    if (window != nullptr) {
+        window->move(left, top);  // a top-level widget's position is its frame's
+    }
 }

@@ -1,4 +1,7 @@
-// Windows: the result window and its monitor, from Win32. OpenCV's window
+// Windows: the result window and its monitor, from Win32; the notice is a
+// Win32 message box with UTF-16 texts. Win32 windows need no display
+// server, so there is no display to lose: a failure to open the window
+// reaches the driver as the library's exception. OpenCV's window
 // is a frame with a title bar around a child window that shows the image;
 // the library's handle for the window is the child's. Sizes are measured on
 // the frame itself, so they hold for its style, the system's theme and the
@@ -7,6 +10,7 @@
 // the system's scaled ones for one that is not (the system then stretches
 // the whole window).
 #include "platform.h"
+#include "text_encoding.h"
 
 #include <opencv2/highgui/highgui_c.h>
 
@@ -52,4 +56,15 @@ void moveWindow(const char* windowName, int left, int top)
     if (frame != nullptr) {
         SetWindowPos(frame, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
+}
+
+void exitOnDisplayFailure(const char*, int)
+{
+}
+
+bool showNotice(const char* caption, const char* text)
+{
+    // MessageBoxW gives 0 when it could make no box (a session without a
+    // desktop, say); the user has then confirmed nothing.
+    return MessageBoxW(nullptr, toWide(text).c_str(), toWide(caption).c_str(), MB_ICONINFORMATION | MB_OK) != 0;
 }

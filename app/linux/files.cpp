@@ -1,0 +1,177 @@
+// Linux: files through POSIX calls. A new file is created with O_EXCL and
+// O_NOFOLLOW, mode 0666 less the umask; SIGXFSZ is ignored from then on, so
+// that a file-size limit fails a write with EFBIG instead of killing the
+// run. A flush is fsync; a rename is rename(2), which replaces a symbolic
+// link rather than writing through it, followed by a sync of the folder so
+// that it lasts. A private folder is made with mkdtemp (mode 0700) and
+// emptied with getdents64 and unlinkat, which are async-signal-safe.
+//
+// The library's file reader opens a regular file by /proc/self/fd/N of the
+// open file, which therefore is the file opened. Character and block
+// devices (/dev/zero, a disk) are devices. Paths are the argument's bytes as
+// given; one longer than PATH_MAX fails to open.
+#include "platform.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <new>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+struct OsFile {
+    int descriptor;
+};
+
+struct PrivateFolder {
+    char path[4096];
+};
+
+namespace {
+
+PrivateFolder privateFolder;
+
+} // namespace
+
+OsFile* createNewFile(const char* name, bool& exists)
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    const int descriptor = ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    exists = descriptor < 0 && errno == EEXIST;
+    if (descriptor < 0) {
+        return nullptr;
+    }
+    auto* file = new (std::nothrow) OsFile{descriptor};
+    if (file == nullptr) {
+        ::close(descriptor);
+        ::unlink(name);
+    }
+    return file;
+}
+
+bool writeFile(OsFile* file, const unsigned char* bytes, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(file->descriptor, bytes, size);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool flushFile(OsFile* file)
+{
+    return ::fsync(file->descriptor) == 0;
+}
+
+bool closeFile(OsFile* file)
+{
+    const bool closed = ::close(file->descriptor) == 0;
+    delete file;
+    return closed;
+}
+
+bool renameOver(const char* from, const char* to)
+{
+    if (::rename(from, to) != 0) {
+        return false;
+    }
+    // Makes the rename itself durable; a failure here does not undo it.
+    const int folder = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    return true;
+}
+
+void removeFile(const char* name)
+{
+    ::unlink(name);
+}
+
+PrivateFolder* makePrivateFolder(const char* within)
+{
+    const int length = std::snprintf(privateFolder.path, sizeof privateFolder.path, "%s/lumaLeveller.XXXXXX",
+                                     within != nullptr ? within : "/tmp");
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof privateFolder.path ||
+        ::mkdtemp(privateFolder.path) == nullptr) {
+        return nullptr;
+    }
+    return &privateFolder;
+}
+
+const char* folderPath(const PrivateFolder* folder)
+{
+    return folder->path;
+}
+
+void removePrivateFolder(PrivateFolder* folder)
+{
+    // "." and ".." are listed too; unlinking them fails, harmlessly.
+    alignas(dirent64) static char entries[4096];
+    const int descriptor = ::open(folder->path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ssize_t got = 0;
+    while (descriptor >= 0 && (got = ::getdents64(descriptor, entries, sizeof entries)) > 0) {
+        for (ssize_t at = 0; at < got;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(entries + at);
+            ::unlinkat(descriptor, entry->d_name, 0);
+            at += entry->d_reclen;
+        }
+    }
+    if (descriptor >= 0) {
+        ::close(descriptor);
+    }
+    ::rmdir(folder->path);
+}
+
+OsFile* openForReading(const std::string& path, FileKind& kind, std::size_t& size)
+{
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (descriptor < 0 || ::fstat(descriptor, &info) != 0) {
+        if (descriptor >= 0) {
+            ::close(descriptor);
+        }
+        return nullptr;
+    }
+    kind = S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) ? FileKind::device
+           : S_ISREG(info.st_mode)                        ? FileKind::regular
+                                                          : FileKind::stream;
+    size = static_cast<std::size_t>(info.st_size);
+    auto* file = new (std::nothrow) OsFile{descriptor};
+    if (file == nullptr) {
+        ::close(descriptor);
+    }
+    return file;
+}
+
+long long readFile(OsFile* file, unsigned char* buffer, std::size_t capacity)
+{
+    ssize_t got = 0;
+    do {
+        got = ::read(file->descriptor, buffer, capacity);
+    } while (got < 0 && errno == EINTR);
+    return got;
+}
+
+std::string readerName(OsFile* file)
+{
+    // The /proc/self/fd entry, when it names the file (no /proc mounted, say).
+    const std::string name = "/proc/self/fd/" + std::to_string(file->descriptor);
+    struct stat opened {}, named {};
+    if (::fstat(file->descriptor, &opened) != 0 || ::stat(name.c_str(), &named) != 0 ||
+        named.st_dev != opened.st_dev || named.st_ino != opened.st_ino) {
+        return std::string();
+    }
+    return name;
+}

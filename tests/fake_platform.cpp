@@ -1,0 +1,92 @@
+// The file and process primitives of platform.h, in memory, for testing
+// what is built on them: files are a map from name to bytes, and switches
+// make a write, a flush or a rename fail, or make every new file "exist".
+#include "fake_platform.h"
+
+#include <cstdlib>
+
+struct OsFile {
+    std::string name;
+    std::size_t read;  // how much of it has been read
+};
+
+struct PrivateFolder {
+    std::string path;
+};
+
+FakeSystem fake;
+
+namespace {
+
+PrivateFolder folder;
+
+} // namespace
+
+OsFile* createNewFile(const char* name, bool& exists)
+{
+    ++fake.creations;
+    exists = fake.everyNameTaken || fake.files.count(name) != 0;
+    if (exists) {
+        return nullptr;
+    }
+    fake.files[name];
+    return new OsFile{name, 0};
+}
+
+bool writeFile(OsFile* file, const unsigned char* bytes, std::size_t size)
+{
+    fake.files[file->name].append(reinterpret_cast<const char*>(bytes), size);
+    return !fake.failWrite;
+}
+
+bool renameOver(const char* from, const char* to)
+{
+    if (fake.failRename || fake.files.count(from) == 0) {
+        return false;
+    }
+    fake.files[to] = fake.files[from];
+    fake.files.erase(from);
+    return true;
+}
+
+PrivateFolder* makePrivateFolder(const char* within)
+{
+    folder.path = std::string(within != nullptr ? within : "/system-temporary") + "/private";
+    fake.folders.insert(folder.path);
+    return &folder;
+}
+
+void setEnvironment(const char* name, const char* value)
+{
+    if (value != nullptr) {
+        ::setenv(name, value, 1);
+    } else {
+        ::unsetenv(name);
+    }
+}
+
+OsFile* openForReading(const std::string& path, FileKind& kind, std::size_t&)
+{
+    kind = FileKind::stream;
+    return fake.files.count(path) != 0 ? new OsFile{path, 0} : nullptr;
+}
+
+long long readFile(OsFile* file, unsigned char* buffer, std::size_t capacity)
+{
+    const std::size_t got = fake.files[file->name].copy(reinterpret_cast<char*>(buffer), capacity, file->read);
+    file->read += got;
+    return static_cast<long long>(got);
+}
+
+bool flushFile(OsFile*) { return !fake.failFlush; }
+bool closeFile(OsFile* file) { delete file; return true; }
+void removeFile(const char* name) { fake.files.erase(name); }
+unsigned long processId() { return 42; }
+const char* folderPath(const PrivateFolder* privateFolder) { return privateFolder->path.c_str(); }
+void removePrivateFolder(PrivateFolder* privateFolder) { fake.folders.erase(privateFolder->path); }
+std::string readerName(OsFile*) { return std::string(); }
+void handleCrashes(void (*)()) { fake.whileDecoding(); }
+void endHandlingCrashes() {}
+void prepareText(const char*) {}
+void printPreparedText() {}
+void waitOnOwnConsole() {}

@@ -1,0 +1,109 @@
+// What the program builds on the platform's primitives, run against the
+// in-memory fake of them: the result file replaced all or nothing whatever
+// step fails, what an interruption removes, and the library's temporary
+// folder during the decoding.
+#include "fake_platform.h"
+#include "input.h"
+#include "output.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+const auto* kNew = reinterpret_cast<const unsigned char*>("new file");
+
+struct Failure {
+    const char* what;
+    bool FakeSystem::*fails;
+};
+
+void PrintTo(const Failure& failure, std::ostream* out)
+{
+    *out << failure.what;
+}
+
+class Replacing : public testing::TestWithParam<Failure> {
+protected:
+    void SetUp() override
+    {
+        fake = FakeSystem{};
+        fake.files["result.png"] = "earlier";
+    }
+};
+
+TEST_P(Replacing, AFailedStepKeepsTheEarlierFileAndLeavesNoTemporary)
+{
+    fake.*GetParam().fails = true;
+    Replacement replacement = beginReplacing("result.png");
+    writeReplacement(replacement, kNew, 8);
+    EXPECT_FALSE(finishReplacing(replacement, true));
+    EXPECT_EQ(fake.files, (std::map<std::string, std::string>{{"result.png", "earlier"}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, Replacing,
+                         testing::Values(Failure{"write", &FakeSystem::failWrite},
+                                         Failure{"flush", &FakeSystem::failFlush},
+                                         Failure{"rename", &FakeSystem::failRename},
+                                         Failure{"names", &FakeSystem::everyNameTaken}),
+                         [](const testing::TestParamInfo<Failure>& info) { return info.param.what; });
+
+TEST_F(Replacing, RunningOutOfTemporaryNamesIsAWriteFailure)
+{
+    fake.everyNameTaken = true;
+    Replacement replacement = beginReplacing("result.png");
+    EXPECT_FALSE(writeReplacement(replacement, kNew, 8));
+    EXPECT_EQ(fake.creations, 100);
+    EXPECT_EQ(saveResult(cv::Mat(2, 2, CV_8UC3)).status, status::notWritten);
+}
+
+TEST_F(Replacing, WhatIsKeptReplacesTheFileAndWhatIsDroppedLeavesIt)
+{
+    for (const bool keep : {false, true}) {
+        Replacement replacement = beginReplacing("result.png");
+        EXPECT_TRUE(writeReplacement(replacement, kNew, 8));
+        EXPECT_EQ(finishReplacing(replacement, keep), keep);
+        EXPECT_EQ(fake.files, (std::map<std::string, std::string>{{"result.png", keep ? "new file" : "earlier"}}));
+    }
+}
+
+TEST_F(Replacing, AnInterruptionWhileWritingRemovesTheTemporaryFileOnly)
+{
+    Replacement replacement = beginReplacing("result.png");
+    writeReplacement(replacement, kNew, 8);
+    removeTemporaryFile();
+    EXPECT_EQ(fake.files, (std::map<std::string, std::string>{{"result.png", "earlier"}}));
+    EXPECT_FALSE(finishReplacing(replacement, true));
+}
+
+TEST(Decoding, TheLibraryWritesToAPrivateFolderThatAnInterruptionAndTheEndRemove)
+{
+    for (const char* setting : {static_cast<const char*>(nullptr), "/elsewhere"}) {
+        fake = FakeSystem{};
+        fake.files["input"] = "no image";
+        if (setting != nullptr) {
+            ::setenv("OPENCV_TEMP_PATH", setting, 1);
+        }
+        const std::string folder = std::string(setting != nullptr ? setting : "/system-temporary") + "/private";
+        bool guarded = false;
+        fake.whileDecoding = [&] {
+            guarded = true;
+            EXPECT_STREQ(std::getenv("OPENCV_TEMP_PATH"), folder.c_str());
+            EXPECT_EQ(fake.folders.count(folder), 1U);
+            if (setting != nullptr) {  // an interruption; else the end removes it
+                removeScratchFolder();
+                EXPECT_EQ(fake.folders.count(folder), 0U);
+            }
+        };
+        cv::Mat image;
+        EXPECT_EQ(readImage("input", image).status, status::unreadableInput);
+        EXPECT_TRUE(guarded);
+        const char* after = std::getenv("OPENCV_TEMP_PATH");
+        EXPECT_EQ(after != nullptr ? std::string(after) : "unset", setting != nullptr ? setting : "unset");
+        EXPECT_TRUE(fake.folders.empty());
+        ::unsetenv("OPENCV_TEMP_PATH");
+    }
+}
+
+} // namespace
