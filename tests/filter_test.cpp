@@ -7,7 +7,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
-#include <cmath>
+#include <cstdlib>
 #include <vector>
 
 namespace {
