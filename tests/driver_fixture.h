@@ -5,6 +5,7 @@
 #pragma once
 
 #include "process.h"
+#include "texts.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
@@ -17,15 +18,12 @@
 
 namespace fs = std::filesystem;
 
-inline const std::string kUsageOutput =
-    "LumaclearApp  By Lumaclear\xe5\xbc\x80\xe5\x8f\x91\xe7\xbb\x84    Lumaclear\xe7\xa4\xbe\xe5\x8c\xba "
-    "https://lumaclear.example.org\n\n"
-    "Usage: lumaLeveller  image\n\n";
-inline const std::string kReadError = "Error: Could not open or find the image.\n\n";
-inline const std::string kWriteError = "Error: Could not write the result to lumaLeveller.png.\n\n";
-inline const std::string kShowError =
-    "Error: Could not show the result window; the result was saved as lumaLeveller.png.\n\n";
-inline const std::string kProcessingError = "Error: Could not process the image: ";
+// The program's console texts as it prints them: puts adds a line feed.
+inline const std::string kUsageOutput = std::string(texts::banner) + "\n" + texts::usage + "\n";
+inline const std::string kReadError = std::string(texts::readError) + "\n";
+inline const std::string kWriteError = std::string(texts::writeError) + "\n";
+inline const std::string kShowError = std::string(texts::showError) + "\n";
+inline const std::string kProcessingError = texts::processingErrorPrefix;
 
 std::string readFile(const fs::path& path);
 void writeFile(const fs::path& path, const std::string& bytes);
@@ -61,5 +59,5 @@ protected:
     cv::Mat resultImage() const;
 
     fs::path folder;
-    const fs::path result = "lumaLeveller.png";
+    const fs::path result = texts::outputName;
 };

@@ -51,7 +51,7 @@ TEST_F(Driver, WithoutADisplayTheResultIsWrittenAndTheFailureReported)
         EXPECT_EQ(outcome.exitStatus, 3);
         EXPECT_EQ(outcome.output, kShowError);
         EXPECT_TRUE(samePixels(resultImage(), expectedResult(input)));
-        EXPECT_EQ(entries(folder), (std::set<std::string>{"page.jpg", "lumaLeveller.png"})) << "no temporary left";
+        EXPECT_EQ(entries(folder), (std::set<std::string>{"page.jpg", texts::outputName})) << "no temporary left";
         // One line on why, without the toolkit's advice to reinstall.
         EXPECT_LE(std::count(outcome.errors.begin(), outcome.errors.end(), '\n'), 1) << outcome.errors;
         EXPECT_NE(outcome.errors.find("display"), std::string::npos) << outcome.errors;
@@ -108,9 +108,9 @@ TEST_F(Driver, ResultLandsInTheWorkingDirectoryAndReplacesTheLastOne)
 
 TEST_F(Driver, AnInputNamedLikeTheResultIsReplacedByItsResult)
 {
-    const fs::path input = photo("lumaLeveller.png");
+    const fs::path input = photo(texts::outputName);
     const cv::Mat expected = expectedResult(input);
-    EXPECT_EQ(run(launch({"lumaLeveller.png"})).exitStatus, 3);
+    EXPECT_EQ(run(launch({texts::outputName})).exitStatus, 3);
     EXPECT_TRUE(samePixels(resultImage(), expected));
 }
 
@@ -143,7 +143,7 @@ TEST_F(Driver, AnUnwritableFolderIsReportedAndKeepsTheEarlierResult)
     EXPECT_EQ(outcome.exitStatus, 2) << "no window, no notice";
     EXPECT_EQ(outcome.output, kWriteError);
     EXPECT_EQ(readFile(folder / result), "earlier result");
-    EXPECT_EQ(entries(folder), (std::set<std::string>{"bin", "page.png", "lumaLeveller.png"}));
+    EXPECT_EQ(entries(folder), (std::set<std::string>{"bin", "page.png", texts::outputName}));
 }
 
 TEST_F(Driver, AWriteCutShortKeepsTheEarlierResultAndLeavesNoTemporary)
@@ -159,7 +159,7 @@ TEST_F(Driver, AWriteCutShortKeepsTheEarlierResultAndLeavesNoTemporary)
     EXPECT_EQ(outcome.exitStatus, 2);
     EXPECT_EQ(outcome.output, kWriteError);
     EXPECT_EQ(readFile(folder / result), "earlier result");
-    EXPECT_EQ(entries(folder), (std::set<std::string>{"noise.png", "lumaLeveller.png"}));
+    EXPECT_EQ(entries(folder), (std::set<std::string>{"noise.png", texts::outputName}));
 }
 
 } // namespace

@@ -255,7 +255,7 @@ TEST_F(Driver, APipeLargerThanMemoryIsReportedAndLeavesNoTemporaryFolder)
     ::signal(SIGPIPE, before);
     const Outcome outcome = finish(child);
     EXPECT_EQ(outcome.exitStatus, 4);
-    EXPECT_EQ(outcome.output, kProcessingError + "out of memory\n\n");
+    EXPECT_EQ(outcome.output, kProcessingError + texts::outOfMemoryReason + "\n\n");
     EXPECT_EQ(entries(temporaryFolder), std::set<std::string>{});
 }
 
@@ -357,7 +357,7 @@ TEST_F(Driver, AnInterruptedWriteKeepsTheEarlierResultWhole)
             interruptedWhileWriting = outcome.signal == signalNumber && now == "earlier result";
             std::set<std::string> left = entries(folder);
             left.erase("noise.png");
-            left.erase("lumaLeveller.png");
+            left.erase(texts::outputName);
             if (signalNumber != SIGKILL) {
                 EXPECT_EQ(left, std::set<std::string>{}) << "the temporary file is removed";
             } else {
@@ -366,7 +366,7 @@ TEST_F(Driver, AnInterruptedWriteKeepsTheEarlierResultWhole)
                 EXPECT_LE(left.size(), 1u);
             }
             for (const std::string& stale : left) {
-                EXPECT_EQ(stale.rfind(".lumaLeveller.png.", 0), 0u) << stale;
+                EXPECT_EQ(stale.rfind("." + result.string() + ".", 0), 0u) << stale;
                 EXPECT_EQ(stale.substr(stale.size() - 4), ".tmp") << stale;
                 fs::remove(folder / stale);
             }
@@ -410,7 +410,7 @@ TEST_F(Driver, AnInterruptedDecodingLeavesNoTemporaryFile)
 TEST_F(Driver, ConcurrentRunsInOneFolderLeaveTheWholeResultOfOne)
 {
     std::vector<cv::Mat> expected;
-    std::set<std::string> inputs{"lumaLeveller.png"};
+    std::set<std::string> inputs{texts::outputName};
     std::vector<Child> children;
     for (int i = 0; i < 4; ++i) {
         cv::Mat noise(600 + 40 * i, 800, CV_8UC3);

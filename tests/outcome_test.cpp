@@ -36,12 +36,4 @@ TEST(Outcome, ARaisedErrorGivesAOneLineReason)
     }
 }
 
-TEST(Outcome, GuardedGivesBackTheStepsOutcomeOrWhatItRaised)
-{
-    EXPECT_EQ(guarded([] { return failure(status::notWritten); }).status, status::notWritten);
-    const Outcome thrown = guarded([]() -> Outcome { throw std::bad_alloc(); });
-    EXPECT_EQ(thrown.status, status::processingFailed);
-    EXPECT_EQ(thrown.reason, "out of memory");
-}
-
 } // namespace

@@ -24,7 +24,9 @@ readonly expected_files='./usr/bin/lumaLeveller
 ./usr/share/doc/lumaleveller/copyright
 ./usr/share/icons/hicolor/scalable/apps/lumaleveller.svg
 ./usr/share/man/man1/lumaLeveller.1.gz'
-readonly usage_output=$'LumaclearApp  By Lumaclear\xe5\xbc\x80\xe5\x8f\x91\xe7\xbb\x84    Lumaclear\xe7\xa4\xbe\xe5\x8c\xba https://lumaclear.example.org\n\nUsage: lumaLeveller  image\n\n'
+# The program's texts as bash assignments (the build's tests/texts.sh).
+source "${LUMALEVELLER_TEXTS:?names the texts of the program as bash assignments (tests/CMakeLists.txt)}"
+readonly usage_output="$banner"$'\n\n'"$usage"$'\n\n'
 
 # An image file of each type the desktop entry may list: MIME type, file
 # name extension, ImageMagick options. ImageMagick writes true-colour Sun

@@ -210,14 +210,6 @@ TEST(PngWriter, MemoryRunningOutIsTheEncodersFailure)
     EXPECT_STREQ(written.failure, "out of memory");
 }
 
-TEST(PngWriter, RunsHoldAMebibyteOfRowsAndAtLeastOne)
-{
-    EXPECT_EQ(pngRunRows(1), 262144);
-    EXPECT_EQ(pngRunRows(6000), 58);          // 58 rows of 18,001 bytes
-    EXPECT_EQ(pngRunRows(349525), 1);         // a row of exactly 1 MiB
-    EXPECT_EQ(pngRunRows(1 << 24), 1);        // a row larger than a run
-}
-
 // The runs are cut as pngRunRows says, the file checked with Debian's
 // pngcheck. Each row's filter depends on it and the row above alone: the
 // rows come out filtered as with a run for every row.
@@ -254,6 +246,8 @@ TEST(PngWriter, OneThreadAndFourWriteTheSameBytesThatPngcheckAccepts)
                 mixed.at<cv::Vec3b>(y, x) = cv::Vec3b::all(static_cast<unsigned char>(x + y));
     }
     images.push_back(mixed);
+    // A row of more bytes than a run holds: a run of its own.
+    images.push_back(cv::Mat(1, 400000, CV_8UC3, cv::Scalar(10, 120, 240)));
 
     const fs::path file = fs::temp_directory_path() / ("lumaLeveller-pngcheck-" + std::to_string(::getpid()) + ".png");
     for (const cv::Mat& image : images) {

@@ -8,16 +8,17 @@
 # (see fit cases). Needs xdotool, Xvfb and ImageMagick; run it under
 # xvfb-run, which gives it a display of its own of 1280x1024 pixels:
 #
-#   xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash presentation_test.sh LUMALEVELLER IMAGE [SCREENSHOT]
+#   LUMALEVELLER_TEXTS=TEXTS xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash presentation_test.sh LUMALEVELLER IMAGE [SCREENSHOT]
 #
-# SCREENSHOT, if given, is where the screen is saved while the window shows
-# an image scaled down to fit.
+# TEXTS is the program's texts as bash assignments (the build's
+# tests/texts.sh). SCREENSHOT, if given, is where the screen is saved while
+# the window shows an image scaled down to fit.
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/display_windows.sh"
 
-readonly window_name='lumaLeveller.png'
-readonly caption='LumaclearApp  By Lumaclear开发组'
+source "${LUMALEVELLER_TEXTS:?names the texts of the program as bash assignments (tests/CMakeLists.txt)}"
+readonly caption=$notice_caption
 readonly show_seconds=20 exit_seconds=10 run_seconds=60
 readonly screen_width=1280 screen_height=1024
 
@@ -115,8 +116,7 @@ run_lost_display_case() {
     own_server=
     wait_for_exit
     check "$name: program ends with status 3 (got: $status)" test "$status" = 3
-    check "$name: program prints that no window could be shown" grep -qxF \
-        'Error: Could not show the result window; the result was saved as lumaLeveller.png.' "$log"
+    check "$name: program prints that no window could be shown" grep -qxF "$show_error" "$log"
     check "$name: '$window_name' is saved as a PNG of the input's size, alone" result_is_png_of_input_size
     show_failures "$failed_before"
     stop_program

@@ -148,10 +148,8 @@ Outcome finish(Child& child, std::chrono::milliseconds timeout)
     return outcome;
 }
 
-Outcome run(const Launch& launch, const std::string& input)
+Outcome run(const Launch& launch)
 {
     Child child = start(launch);
-    if (!input.empty() && ::write(child.input, input.data(), input.size()) < 0)
-        std::abort();
     return finish(child);
 }

@@ -61,5 +61,5 @@ std::string readOutput(Child& child, std::size_t bytes, std::chrono::millisecond
 // it after `timeout`.
 Outcome finish(Child& child, std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
-// start, write `input`, finish.
-Outcome run(const Launch& launch, const std::string& input = "");
+// start, then finish: the program's input ends at once.
+Outcome run(const Launch& launch);

@@ -74,7 +74,7 @@ mkdir -p "$scratch/run/cmd" && own "$scratch/run/cmd"
     /dev/null) </dev/null >"$scratch/run/cmd.out" 2>&1
 status=$?
 check "in cmd: status 1 ($status) at once, the read error" \
-    bash -c "[[ $status == 1 ]] && grep -qF 'Error: Could not open or find the image.' '$scratch/run/cmd.out'"
+    bash -c "[[ $status == 1 ]] && grep -qF '$read_error' '$scratch/run/cmd.out'"
 
 echo "== installed runs"
 # Without a display each run below ends with status 3 once the result is

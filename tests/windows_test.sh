@@ -16,9 +16,9 @@ set -u
 source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/display_windows.sh"
 
-readonly caption='LumaclearApp  By Lumaclear开发组' window_name='lumaLeveller.png'
-readonly banner='LumaclearApp  By Lumaclear开发组    Lumaclear社区 https://lumaclear.example.org'
-readonly usage='Usage: lumaLeveller  image'
+# The program's texts as bash assignments (the build's tests/texts.sh).
+source "${LUMALEVELLER_TEXTS:?names the texts of the program as bash assignments (tests/CMakeLists.txt)}"
+readonly caption=$notice_caption
 readonly run_seconds=60 show_seconds=30 exit_seconds=20
 readonly screen_width=1280 screen_height=1024
 readonly system_dlls=' advapi32 comctl32 comdlg32 gdi32 kernel32 msvcrt ole32 oleaut32 setupapi shell32 user32 ws2_32 '
@@ -110,7 +110,8 @@ mkdir -p "$scratch/run/console"
 (cd "$scratch/run/console" && wine_env script -qec "timeout $run_seconds /usr/lib/wine/wine64 cmd /c chcp 437 \
     '&' '..\\..\\zip\\${unpacked##*/}\\lumaLeveller.exe' '<nul'" /dev/null) </dev/null >"$scratch/console.out" 2>&1
 status=$?
-console_shows_texts() { [[ $status == 8 ]] && contains_all "$scratch/console.out" 'Lumaclear开发组' 'Lumaclear社区' "$usage"; }
+# shellcheck disable=SC2086 # each word of the banner
+console_shows_texts() { [[ $status == 8 ]] && contains_all "$scratch/console.out" $banner "$usage"; }
 check "console in code page 437: status 8 ($status), banner in Chinese and usage line" console_shows_texts
 
 echo "== read errors"
@@ -119,7 +120,7 @@ printf '\xff\xd8\xff\xe0 not a JPEG' >"$scratch/inputs/broken.jpg"
 for name in missing.jpg broken.jpg empty.png; do
     run_exe "read-$name" "../../inputs/$name"
     check "$name: status 1 ($status), the read error, nothing written" bash -c "[[ $status == 1 && -z \$(ls -A '$dir') ]]"
-    check "$name: the read error" output_is "$dir" 'Error: Could not open or find the image.'
+    check "$name: the read error" output_is "$dir" "$read_error"
 done
 
 echo "== the window and the notice"
@@ -232,7 +233,7 @@ chmod a-w "$scratch/run/unwritable"
 run_exe unwritable ../../inputs/base.png
 check "read-only folder: status 2 ($status), the earlier file kept alone" \
     bash -c "[[ $status == 2 && \$(ls -A '$dir') == lumaLeveller.png && \$(cat '$dir/lumaLeveller.png') == earlier ]]"
-check "read-only folder: the write error" output_is "$dir" 'Error: Could not write the result to lumaLeveller.png.'
+check "read-only folder: the write error" output_is "$dir" "$write_error"
 chmod u+w "$dir"
 
 
@@ -289,7 +290,7 @@ for hold in 1000 10000; do
         check "held 1 s: the new result's pixels" same_pixels "$dir/lumaLeveller.png" "$scratch/linux-grey.png/lumaLeveller.png"
     else
         check "held 10 s: status 2 ($status) after the bounded wait, the earlier file alone and whole" kept_earlier
-        check "held 10 s: the write error" output_is "$dir" 'Error: Could not write the result to lumaLeveller.png.'
+        check "held 10 s: the write error" output_is "$dir" "$write_error"
     fi
 done
 # Wine replaces a read-only file; the program checks the attribute, as
