@@ -5,7 +5,10 @@
 # scripts/windows installs (wixl, msitools).
 
 echo "== installer"
-msi=${zip%.zip}.msi msi_version=${zip##*/lumaLeveller-} msi_version=${msi_version%-win64.zip}
+# A copy of the .msi in the scratch folder, which Wine's user can read
+# wherever the build put it.
+msi=$scratch/$(basename "$zip" .zip).msi msi_version=${zip##*/lumaLeveller-} msi_version=${msi_version%-win64.zip}
+cp "${zip%.zip}.msi" "$msi" || exit 1
 wxs=$(dirname "${BASH_SOURCE[0]}")/../dist/windows/lumaLeveller.wxs
 readonly folder='C:\Program Files\lumaLeveller' classes='HKLM\Software\Classes'
 readonly uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
@@ -64,9 +67,17 @@ check "no extension's default handler changed ($(default_handlers before | wc -l
     equal "$(default_handlers installed)" "$(default_handlers before)"
 
 echo "== the wait on a console of the program's own"
-# Before the runs without a display: once Wine has made a console without
-# one, it makes the later ones of the session without one too, and with no
-# input, which would end the wait at once.
+# In a session of its own, begun with the display: once Wine has made a
+# console without one, it makes the later ones of the session without one
+# too, and with no input, which would end the wait at once. The server is
+# ended and waited for, and a new one started with the display, before the
+# runs without one below.
+restart_wine_session() {
+    wine_env /usr/lib/wine/wineserver64 -k
+    wine_env /usr/lib/wine/wineserver64 -w &&
+        wine_env /usr/lib/wine/wineserver64 -p
+}
+check "a new Wine session begun with the display" restart_wine_session
 opened=$(wine "$opener" 2000 'Applications\lumaLeveller.exe' 'C:\missing.jpg' 'C:\' | tr -d '\r')
 check "opened as Explorer does, a missing file: still waiting for a key after 2 s ($opened)" equal "$opened" running
 mkdir -p "$scratch/run/cmd" && own "$scratch/run/cmd"

@@ -25,6 +25,9 @@ readonly system_dlls=' advapi32 comctl32 comdlg32 gdi32 kernel32 msvcrt ole32 ol
 
 (($# >= 3)) && [[ -n ${DISPLAY:-} ]] || { echo "usage: xvfb-run -a bash $0 ZIP LUMALEVELLER SAMPLE [SCREENSHOT [FITTED]]" >&2; exit 2; }
 zip=$(realpath "$1") linux_binary=$(realpath "$2") sample=$(realpath "$3") screenshot=${4:-} fitted_screenshot=${5:-}
+# Wine runs as nobody when run as root: everything it reads is in the
+# scratch folder, readable by all.
+umask 022
 scratch=$(mktemp -d) pid=
 chmod 755 "$scratch"
 as_nobody=()
