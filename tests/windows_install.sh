@@ -9,14 +9,14 @@ echo "== installer"
 # wherever the build put it.
 msi=$scratch/$(basename "$zip" .zip).msi msi_version=${zip##*/lumaLeveller-} msi_version=${msi_version%-win64.zip}
 cp "${zip%.zip}.msi" "$msi" || exit 1
-wxs=$(dirname "${BASH_SOURCE[0]}")/../dist/windows/lumaLeveller.wxs
+wxs=$tests/../dist/windows/lumaLeveller.wxs
 readonly folder='C:\Program Files\lumaLeveller' classes='HKLM\Software\Classes'
 readonly uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 installed=$scratch/home/prefix/drive_c/Program\ Files/lumaLeveller
 snapshots=$scratch/snapshots
 mkdir -p "$snapshots" && own "$snapshots"
 opener=$scratch/windows_open.exe
-x86_64-w64-mingw32-gcc-posix -O2 -Wall -o "$opener" "$(dirname "${BASH_SOURCE[0]}")/windows_open.c" || exit 1
+x86_64-w64-mingw32-gcc-posix -O2 -Wall -o "$opener" "$tests/windows_open.c" || exit 1
 
 # The prefix's file tree, and its machine's and user's registry as text
 # with the system PATH readable.
@@ -107,15 +107,15 @@ echo "== upgrade and uninstall"
 IFS=. read -r major minor patch <<<"$msi_version"
 higher=$major.$minor.$((patch + 1)) lower=0.0.1
 for other in "$higher" "$lower"; do
-    bash "$(dirname "${BASH_SOURCE[0]}")/../dist/windows/msi.sh" "$unpacked" "$other" "$scratch/$other.msi" || exit 1
+    bash "$tests/../dist/windows/msi.sh" "$unpacked" "$other" "$scratch/$other.msi" || exit 1
 done
 wine msiexec /i "$(windows_path "$scratch/$higher.msi")" /qn
 status=$?
 check "$higher over $msi_version: status $status, one entry, $higher" equal "$(entries)" "$higher"
 wine msiexec /i "$(windows_path "$scratch/$lower.msi")" /qn
 status=$?
-check "$lower over $higher: refused (status $status), one entry, $higher" \
-    bash -c "[[ $status != 0 && '$(entries)' == '$higher' ]]"
+refused_keeping_higher() { [[ $status != 0 ]] && equal "$(entries)" "$higher"; }
+check "$lower over $higher: refused (status $status), one entry, $higher" refused_keeping_higher
 wine msiexec /x "$(windows_path "$scratch/$higher.msi")" /qn
 status=$?
 snapshot removed || exit 1
