@@ -5,15 +5,18 @@
 # scripts/windows installs (wixl, msitools).
 
 echo "== installer"
-msi=${zip%.zip}.msi msi_version=${zip##*/lumaLeveller-} msi_version=${msi_version%-win64.zip}
-wxs=$(dirname "${BASH_SOURCE[0]}")/../dist/windows/lumaLeveller.wxs
+# A copy of the .msi in the scratch folder, which Wine's user can read
+# wherever the build put it.
+msi=$scratch/$(basename "$zip" .zip).msi msi_version=${zip##*/lumaLeveller-} msi_version=${msi_version%-win64.zip}
+cp "${zip%.zip}.msi" "$msi" || exit 1
+wxs=$tests/../dist/windows/lumaLeveller.wxs
 readonly folder='C:\Program Files\lumaLeveller' classes='HKLM\Software\Classes'
 readonly uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 installed=$scratch/home/prefix/drive_c/Program\ Files/lumaLeveller
 snapshots=$scratch/snapshots
 mkdir -p "$snapshots" && own "$snapshots"
 opener=$scratch/windows_open.exe
-x86_64-w64-mingw32-gcc-posix -O2 -Wall -o "$opener" "$(dirname "${BASH_SOURCE[0]}")/windows_open.c" || exit 1
+x86_64-w64-mingw32-gcc-posix -O2 -Wall -o "$opener" "$tests/windows_open.c" || exit 1
 
 # The prefix's file tree, and its machine's and user's registry as text
 # with the system PATH readable.
@@ -64,9 +67,17 @@ check "no extension's default handler changed ($(default_handlers before | wc -l
     equal "$(default_handlers installed)" "$(default_handlers before)"
 
 echo "== the wait on a console of the program's own"
-# Before the runs without a display: once Wine has made a console without
-# one, it makes the later ones of the session without one too, and with no
-# input, which would end the wait at once.
+# In a session of its own, begun with the display: once Wine has made a
+# console without one, it makes the later ones of the session without one
+# too, and with no input, which would end the wait at once. The server is
+# ended and waited for, and a new one started with the display, before the
+# runs without one below.
+restart_wine_session() {
+    wine_env /usr/lib/wine/wineserver64 -k
+    wine_env /usr/lib/wine/wineserver64 -w &&
+        wine_env /usr/lib/wine/wineserver64 -p
+}
+check "a new Wine session begun with the display" restart_wine_session
 opened=$(wine "$opener" 2000 'Applications\lumaLeveller.exe' 'C:\missing.jpg' 'C:\' | tr -d '\r')
 check "opened as Explorer does, a missing file: still waiting for a key after 2 s ($opened)" equal "$opened" running
 mkdir -p "$scratch/run/cmd" && own "$scratch/run/cmd"
@@ -96,15 +107,15 @@ echo "== upgrade and uninstall"
 IFS=. read -r major minor patch <<<"$msi_version"
 higher=$major.$minor.$((patch + 1)) lower=0.0.1
 for other in "$higher" "$lower"; do
-    bash "$(dirname "${BASH_SOURCE[0]}")/../dist/windows/msi.sh" "$unpacked" "$other" "$scratch/$other.msi" || exit 1
+    bash "$tests/../dist/windows/msi.sh" "$unpacked" "$other" "$scratch/$other.msi" || exit 1
 done
 wine msiexec /i "$(windows_path "$scratch/$higher.msi")" /qn
 status=$?
 check "$higher over $msi_version: status $status, one entry, $higher" equal "$(entries)" "$higher"
 wine msiexec /i "$(windows_path "$scratch/$lower.msi")" /qn
 status=$?
-check "$lower over $higher: refused (status $status), one entry, $higher" \
-    bash -c "[[ $status != 0 && '$(entries)' == '$higher' ]]"
+refused_keeping_higher() { [[ $status != 0 ]] && equal "$(entries)" "$higher"; }
+check "$lower over $higher: refused (status $status), one entry, $higher" refused_keeping_higher
 wine msiexec /x "$(windows_path "$scratch/$higher.msi")" /qn
 status=$?
 snapshot removed || exit 1

@@ -24,9 +24,13 @@ readonly screen_width=1280 screen_height=1024
 readonly system_dlls=' advapi32 comctl32 comdlg32 gdi32 kernel32 msvcrt ole32 oleaut32 setupapi shell32 user32 ws2_32 '
 
 (($# >= 3)) && [[ -n ${DISPLAY:-} ]] || { echo "usage: xvfb-run -a bash $0 ZIP LUMALEVELLER SAMPLE [SCREENSHOT [FITTED]]" >&2; exit 2; }
-zip=$(realpath "$1") linux_binary=$(realpath "$2") sample=$(realpath "$3") screenshot=${4:-} fitted_screenshot=${5:-}
+zip=$(realpath "$1") linux_binary=$(realpath "$2") sample=$(realpath "$3") screenshot=${4:+$(realpath -m "$4")} fitted_screenshot=${5:+$(realpath -m "$5")}
+# Wine runs as nobody when run as root: everything it reads is in the
+# scratch folder, readable by all, which is also where Wine starts.
+umask 022
 scratch=$(mktemp -d) pid=
-chmod 755 "$scratch"
+tests=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+chmod 755 "$scratch" && cd "$scratch" || exit 1
 as_nobody=()
 [[ $(id -u) -eq 0 ]] && as_nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
 trap 'wine_env /usr/lib/wine/wineserver64 -k 2>/dev/null; rm -rf "$scratch"' EXIT
@@ -273,7 +277,7 @@ same_pixels() { equal "$(compare -metric AE "$1" "$2" null: 2>&1)" 0; }
 
 echo "== a result file held by another program"
 holder=$scratch/windows_holder.exe
-x86_64-w64-mingw32-gcc-posix -O2 -Wall -o "$holder" "$(dirname "${BASH_SOURCE[0]}")/windows_holder.c" || exit 1
+x86_64-w64-mingw32-gcc-posix -O2 -Wall -o "$holder" "$tests/windows_holder.c" || exit 1
 start_holder() { # name millis: holds run/name/lumaLeveller.png
     (cd "$scratch/run/$1" && wine "$holder" lumaLeveller.png "$2" >"$scratch/run/$1.holder" 2>/dev/null) &
     holder_pid=$!
@@ -361,5 +365,5 @@ check "Ctrl+C while decoding from the copy in the run's own folder: status 58 ($
 check "no folder and no copy left in the temporary folder" \
     bash -c "! compgen -G '$temporary_folder/lumaLeveller.*' && ! compgen -G '$temporary_folder/ocv*'"
 
-source "$(dirname "${BASH_SOURCE[0]}")/windows_install.sh"
+source "$tests/windows_install.sh"
 finish_checks
