@@ -33,9 +33,10 @@ same_bytes() {
 }
 
 # Fails on, and prints, the build machine's paths in the strings of the
-# file $1.
+# file $1: those above, and any library cache's folders by their names.
 no_build_path() {
-  ! strings -a "$1" | grep -F -e "$source" -e "$scratch" -e "$cache" -e "$(dirname "$linux_program")"
+  ! strings -a "$1" | grep -F -e "$source" -e "$scratch" -e "$cache" -e "$(dirname "$linux_program")" \
+      -e lumaleveller/win64- -e lumaleveller/build-win64-
 }
 
 check "the Windows build in one folder" build_copy "$scratch/one"
