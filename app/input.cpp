@@ -8,12 +8,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -126,11 +128,36 @@ Outcome openInputFile(const std::string& path, InputFile& input)
 constexpr const char* kTemporaryPathSetting = "OPENCV_TEMP_PATH";
 
 // The run's own folder for those copies while the decoding is guarded,
-// which an interruption and a crash remove, and the status a crash exits
-// with.
-std::atomic<PrivateFolder*> scratchFolder{nullptr};
+// which an interruption and a crash remove: its path is in place before the
+// flag is set. And the status a crash exits with.
+char scratchFolder[4096];
+std::atomic<bool> scratchMade{false};
 int crashStatus = 0;
 
+// Makes the scratch folder inside `parent`: "lumaLeveller.<process
+// id>-<n>", n the first of 0 to 99 that nothing has; false when none could
+// be made.
+bool makeScratchFolder(const std::string& parent)
+{
+    constexpr int kNameTries = 100;
+    const bool separated = !parent.empty() && parent.back() == '/';
+    for (int attempt = 0; attempt < kNameTries && !parent.empty(); ++attempt) {
+        const int length = std::snprintf(scratchFolder, sizeof scratchFolder, "%s%slumaLeveller.%lu-%d",
+                                         parent.c_str(), separated ? "" : "/", processId(), attempt);
+        bool exists = false;
+        if (length < 0 || static_cast<std::size_t>(length) >= sizeof scratchFolder) {
+            return false;
+        }
+        if (makeFolder(scratchFolder, exists)) {
+            scratchMade = true;
+            return true;
+        }
+        if (!exists) {
+            return false;
+        }
+    }
+    return false;
+}
 
 [[noreturn]] void exitAfterCrash()
 {
@@ -157,14 +184,11 @@ Setting guardDecoding(const char* text, int exitStatus)
     std::fflush(stdout);  // what was printed before stays before the text
     const char* setting = std::getenv(kTemporaryPathSetting);
     const Setting before{setting != nullptr, setting != nullptr ? setting : ""};
-    PrivateFolder* folder = makePrivateFolder(before.value.empty() ? nullptr : before.value.c_str());
-    scratchFolder = folder;
-    const char* path = folder != nullptr ? folderPath(folder) : nullptr;
+    if (makeScratchFolder(before.value.empty() ? temporaryFolder() : before.value)) {
+        setEnvironment(kTemporaryPathSetting, scratchFolder);
+    }
     crashStatus = exitStatus;
     prepareText(text);
-    if (path != nullptr) {
-        setEnvironment(kTemporaryPathSetting, path);
-    }
     handleCrashes(exitAfterCrash);
     return before;
 }
@@ -172,10 +196,10 @@ Setting guardDecoding(const char* text, int exitStatus)
 void endGuardingDecoding(const Setting& before)
 {
     endHandlingCrashes();
-    if (scratchFolder != nullptr) {
+    if (scratchMade) {
         setEnvironment(kTemporaryPathSetting, before.wasSet ? before.value.c_str() : nullptr);
         removeScratchFolder();
-        scratchFolder = nullptr;
+        scratchMade = false;
     }
 }
 
@@ -208,8 +232,11 @@ Outcome decode(const InputFile& input, cv::Mat& image)
 
 void removeScratchFolder()
 {
-    if (PrivateFolder* folder = scratchFolder) {
-        removePrivateFolder(folder);
+    // A file that the decoder still holds open keeps the folder for a
+    // moment (Windows): tried again every 20 ms for up to three seconds.
+    constexpr std::chrono::milliseconds kPause{20};
+    for (int tries = 0; scratchMade && !removeFolder(scratchFolder) && tries < 150; ++tries) {
+        std::this_thread::sleep_for(kPause);
     }
 }
 

@@ -6,12 +6,22 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <utility>
 
 namespace {
 
 constexpr int kNameTries = 100;
+
+// How long a rename refused because another process holds the file is tried
+// again (a virus scanner or a search indexer reads a new file for a
+// moment): pauses from the first, each doubled up to the longest, until
+// they add up to the whole.
+constexpr std::chrono::milliseconds kHeldRetryTime{2000};
+constexpr std::chrono::milliseconds kFirstPause{10};
+constexpr std::chrono::milliseconds kLongestPause{500};
 
 // The temporary file an interruption removes. The name is in place before
 // the flag is set, and the flag cleared before the name changes, so that
@@ -50,6 +60,37 @@ OsFile* createTemporary(Replacement& replacement)
     return nullptr;
 }
 
+// Writes all `size` bytes; false when the system took not all.
+bool writeAll(OsFile* file, const unsigned char* bytes, std::size_t size)
+{
+    while (size > 0) {
+        const long long written = writeFile(file, bytes, size);
+        if (written <= 0) {
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// renameOver, tried again while another process holds `to`.
+bool renameWhenFree(const char* from, const char* to)
+{
+    auto waited = std::chrono::milliseconds{0};
+    for (auto pause = kFirstPause;; pause = std::min(2 * pause, kLongestPause)) {
+        bool held = false;
+        if (renameOver(from, to, held)) {
+            return true;
+        }
+        if (!held || waited >= kHeldRetryTime) {
+            return false;
+        }
+        std::this_thread::sleep_for(pause);
+        waited += pause;
+    }
+}
+
 } // namespace
 
 void removeTemporaryFile()
@@ -69,7 +110,7 @@ Replacement beginReplacing(const char* name)
 bool writeReplacement(Replacement& replacement, const unsigned char* bytes, std::size_t size)
 {
     replacement.failed =
-        replacement.failed || replacement.file == nullptr || !writeFile(replacement.file, bytes, size);
+        replacement.failed || replacement.file == nullptr || !writeAll(replacement.file, bytes, size);
     return !replacement.failed;
 }
 
@@ -82,7 +123,7 @@ bool finishReplacing(Replacement& replacement, bool keep)
     const bool written = keep && !replacement.failed && flushFile(file);
     const bool closed = closeFile(file);
     const char* temporary = replacement.temporaryName.c_str();
-    const bool renamed = written && closed && renameOver(temporary, replacement.name.c_str());
+    const bool renamed = written && closed && renameWhenFree(temporary, replacement.name.c_str());
     if (!renamed) {
         removeFile(temporary);
     }

@@ -48,7 +48,9 @@ Replacement beginReplacing(const char* name);
 bool writeReplacement(Replacement& replacement, const unsigned char* bytes, std::size_t size);
 
 // With `keep`, flushes the written file to disk and puts it in place of
-// `name` (renameOver); returns whether `name` now holds what was written.
+// `name` (renameOver; while another process holds `name` open, tried again
+// with growing pauses for about two seconds); returns whether `name` now
+// holds what was written.
 // Otherwise, or when a write, the flush, the close or the rename failed,
 // removes the temporary file and leaves `name` as it was. Only a kill that
 // cannot be caught (or a power cut) can leave the temporary file behind;

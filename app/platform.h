@@ -46,7 +46,7 @@ void setEnvironment(const char* name, const char* value);
 // the run as the system would have ended it. `cleanUp` runs on the thread
 // that installed it, or, where it runs on one of its own, while files.cpp
 // makes, renames and removes no file; it may call removeFile and
-// removePrivateFolder only.
+// removeFolder only.
 void handleInterruptions(void (*cleanUp)());
 
 // From handleCrashes to endHandlingCrashes, a crash (an abort, a memory
@@ -66,9 +66,9 @@ struct OsFile;
 // that is because something of that name exists.
 OsFile* createNewFile(const char* name, bool& exists);
 
-// Writes all `size` bytes; false when the system took not all (a full disk,
-// a file-size limit).
-bool writeFile(OsFile* file, const unsigned char* bytes, std::size_t size);
+// Writes up to `size` bytes: how many (at least one), or 0 or less when the
+// system takes none (a full disk, a file-size limit).
+long long writeFile(OsFile* file, const unsigned char* bytes, std::size_t size);
 
 // Flushes what was written to the disk.
 bool flushFile(OsFile* file);
@@ -78,28 +78,28 @@ bool closeFile(OsFile* file);
 
 // Puts the file `from` in place of `to` at once, replacing a file or a
 // symbolic link of that name (never writing through it) so that `to` is
-// whole before and after, old or new; false, `to` as it was, when it cannot.
-bool renameOver(const char* from, const char* to);
+// whole before and after, old or new; false, `to` as it was, when it cannot,
+// with `held` telling whether that is because another process holds `to`
+// open for the moment, so that a later try may succeed.
+bool renameOver(const char* from, const char* to, bool& held);
 
 // Removes the file `name`, if it can.
 void removeFile(const char* name);
 
-// A folder of the run's own.
-struct PrivateFolder;
+// The system's folder for temporary files, as the image library reads
+// paths; empty when there is none, or it cannot be given so.
+std::string temporaryFolder();
 
-// Makes a new, empty folder that only this user can use, inside `within`
-// (as the image library reads paths), or inside the system's folder for
-// temporary files when `within` is null; null when it cannot, or when its
-// path cannot be given as the library reads paths. One at a time: the
-// record given back lasts until the next call.
-PrivateFolder* makePrivateFolder(const char* within);
+// Makes the folder `path` (as the image library reads paths), new, that
+// only this user can use; false when it cannot, with `exists` telling
+// whether that is because something of that name exists.
+bool makeFolder(const char* path, bool& exists);
 
-// The folder's path, as the image library reads paths.
-const char* folderPath(const PrivateFolder* folder);
-
-// Removes the files that lie directly in the folder, and the folder,
-// allocating nothing; what another holds open, as far as it can.
-void removePrivateFolder(PrivateFolder* folder);
+// Removes the files that lie directly in the folder `path`, then the
+// folder, allocating nothing; false when a file in it is held open by
+// another process for the moment (Windows), so that a later try may
+// succeed: the folder then stays with the files held.
+bool removeFolder(const char* path);
 
 // What an input file is: a device (a console, a terminal, a disk opened
 // whole: never read, it may be endless), a regular file on disk, or a

@@ -10,17 +10,7 @@ struct OsFile {
     std::size_t read;  // how much of it has been read
 };
 
-struct PrivateFolder {
-    std::string path;
-};
-
 FakeSystem fake;
-
-namespace {
-
-PrivateFolder folder;
-
-} // namespace
 
 OsFile* createNewFile(const char* name, bool& exists)
 {
@@ -33,15 +23,16 @@ OsFile* createNewFile(const char* name, bool& exists)
     return new OsFile{name, 0};
 }
 
-bool writeFile(OsFile* file, const unsigned char* bytes, std::size_t size)
+long long writeFile(OsFile* file, const unsigned char* bytes, std::size_t size)
 {
     fake.files[file->name].append(reinterpret_cast<const char*>(bytes), size);
-    return !fake.failWrite;
+    return fake.failWrite ? -1 : static_cast<long long>(size);
 }
 
-bool renameOver(const char* from, const char* to)
+bool renameOver(const char* from, const char* to, bool& held)
 {
-    if (fake.failRename || fake.files.count(from) == 0) {
+    held = fake.heldRenames > 0 && fake.heldRenames-- > 0;
+    if (held || fake.failRename || fake.files.count(from) == 0) {
         return false;
     }
     fake.files[to] = fake.files[from];
@@ -49,11 +40,10 @@ bool renameOver(const char* from, const char* to)
     return true;
 }
 
-PrivateFolder* makePrivateFolder(const char* within)
+bool makeFolder(const char* path, bool& exists)
 {
-    folder.path = std::string(within != nullptr ? within : "/system-temporary") + "/private";
-    fake.folders.insert(folder.path);
-    return &folder;
+    exists = !fake.folders.insert(path).second;
+    return !exists;
 }
 
 void setEnvironment(const char* name, const char* value)
@@ -82,8 +72,8 @@ bool flushFile(OsFile*) { return !fake.failFlush; }
 bool closeFile(OsFile* file) { delete file; return true; }
 void removeFile(const char* name) { fake.files.erase(name); }
 unsigned long processId() { return 42; }
-const char* folderPath(const PrivateFolder* privateFolder) { return privateFolder->path.c_str(); }
-void removePrivateFolder(PrivateFolder* privateFolder) { fake.folders.erase(privateFolder->path); }
+std::string temporaryFolder() { return "/system-temporary"; }
+bool removeFolder(const char* path) { fake.folders.erase(path); return true; }
 std::string readerName(OsFile*) { return std::string(); }
 void handleCrashes(void (*)()) { fake.whileDecoding(); }
 void endHandlingCrashes() {}

@@ -11,10 +11,11 @@
 
 struct FakeSystem {
     std::map<std::string, std::string> files;  // the working directory
-    std::set<std::string> folders;             // the private folders that exist
+    std::set<std::string> folders;             // the folders that exist
     bool failWrite = false;                    // writes fail, having written their bytes
     bool failFlush = false;
     bool failRename = false;
+    int heldRenames = 0;                       // renames refused as held by another process
     bool everyNameTaken = false;               // every new file "exists" already
     int creations = 0;                         // new files asked for
     std::function<void()> whileDecoding = [] {};  // runs as the decoding's guard is set

@@ -14,9 +14,8 @@
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/display_windows.sh"
-
-readonly caption='LumaclearApp  By Lumaclear开发组'
-readonly read_error='Error: Could not open or find the image.'
+# The program's texts as bash assignments (the build's tests/texts.sh).
+source "${LUMALEVELLER_TEXTS:?names the texts of the program as bash assignments (tests/CMakeLists.txt)}"
 readonly wait_line='Press Enter to close this window.'
 readonly show_seconds=60 exit_seconds=20
 
@@ -89,13 +88,13 @@ check "the program run directly on the photo saves its result (status 3 without 
 echo "== a photo"
 launch "$photo"
 check "gio starts the entry in the terminal" running
-notice=$(wait_for_window "$caption")
+notice=$(wait_for_window "$notice_caption")
 check "the notice shows" test -n "$notice"
 [[ -n $notice ]] && timeout 5 xdotool windowfocus --sync "$notice" key Return
 check "the terminal closes with the notice" within "$exit_seconds" closed
 check "the terminal showed no text" equal "$(terminal_text)" ""
-check "lumaLeveller.png lands beside the photo with the program's own pixels" \
-    same_pixels "$folder/lumaLeveller.png" "$scratch/direct/lumaLeveller.png"
+check "$output_name lands beside the photo with the program's own pixels" \
+    same_pixels "$folder/$output_name" "$scratch/direct/$output_name"
 check "nothing lands in gio's working directory" equal "$(ls -A "$scratch/elsewhere")" ""
 
 echo "== a file that is not an image"

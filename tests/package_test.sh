@@ -152,7 +152,7 @@ opens() { # MIME type
     (cd "$scratch/work" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
         timeout -k 5 20 "$root/usr/bin/lumaLeveller" "$scratch/sample.$extension" </dev/null >/dev/null 2>&1)
     status=$?
-    equal "status $status, $(ls -A "$scratch/work")" "status 3, lumaLeveller.png"
+    equal "status $status, $(ls -A "$scratch/work")" "status 3, $output_name"
 }
 
 check "cpack builds ${deb##*/}" build_package

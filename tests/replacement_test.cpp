@@ -68,6 +68,18 @@ TEST_F(Replacing, WhatIsKeptReplacesTheFileAndWhatIsDroppedLeavesIt)
     }
 }
 
+TEST_F(Replacing, ARenameRefusedWhileAnotherHoldsTheFileIsTriedForAWhile)
+{
+    for (const int held : {3, 1000}) {
+        fake.files = {{"result.png", "earlier"}};
+        fake.heldRenames = held;
+        Replacement replacement = beginReplacing("result.png");
+        writeReplacement(replacement, kNew, 8);
+        EXPECT_EQ(finishReplacing(replacement, true), held == 3);
+        EXPECT_EQ(fake.files, (std::map<std::string, std::string>{{"result.png", held == 3 ? "new file" : "earlier"}}));
+    }
+}
+
 TEST_F(Replacing, AnInterruptionWhileWritingRemovesTheTemporaryFileOnly)
 {
     Replacement replacement = beginReplacing("result.png");
@@ -85,7 +97,12 @@ TEST(Decoding, TheLibraryWritesToAPrivateFolderThatAnInterruptionAndTheEndRemove
         if (setting != nullptr) {
             ::setenv("OPENCV_TEMP_PATH", setting, 1);
         }
-        const std::string folder = std::string(setting != nullptr ? setting : "/system-temporary") + "/private";
+        // Elsewhere, the first name is taken already.
+        const std::string parent = setting != nullptr ? setting : "/system-temporary";
+        const std::set<std::string> earlier =
+            setting != nullptr ? std::set<std::string>{parent + "/lumaLeveller.42-0"} : std::set<std::string>{};
+        fake.folders = earlier;
+        const std::string folder = parent + (setting != nullptr ? "/lumaLeveller.42-1" : "/lumaLeveller.42-0");
         bool guarded = false;
         fake.whileDecoding = [&] {
             guarded = true;
@@ -101,7 +118,7 @@ TEST(Decoding, TheLibraryWritesToAPrivateFolderThatAnInterruptionAndTheEndRemove
         EXPECT_TRUE(guarded);
         const char* after = std::getenv("OPENCV_TEMP_PATH");
         EXPECT_EQ(after != nullptr ? std::string(after) : "unset", setting != nullptr ? setting : "unset");
-        EXPECT_TRUE(fake.folders.empty());
+        EXPECT_EQ(fake.folders, earlier);
         ::unsetenv("OPENCV_TEMP_PATH");
     }
 }

@@ -95,7 +95,7 @@ mkdir -p "$scratch/run/by-name" && own "$scratch/run/by-name"
 (cd "$scratch/run/by-name" && DISPLAY= wine cmd /c lumaLeveller '..\..\inputs\page.jpg') >/dev/null 2>&1
 status=$?
 check "a new cmd runs lumaLeveller by its bare name: status 3 ($status), the result in its folder" \
-    bash -c "[[ $status == 3 && -f '$scratch/run/by-name/lumaLeveller.png' ]]"
+    bash -c "[[ $status == 3 && -f '$scratch/run/by-name/$output_name' ]]"
 dir="$scratch/photos/新 照片" photo="$scratch/photos/新 照片/页 一.jpg"
 mkdir -p "$dir" && cp "$scratch/inputs/page.jpg" "$photo" && own "$scratch/photos"
 opened=$(DISPLAY= wine "$opener" "$((run_seconds * 1000))" lumaLeveller.Image "$(windows_path "$photo")" \

@@ -155,9 +155,9 @@ readonly border=3 title_bar=19
 same_as_linux() { # name [input]
     mkdir "$scratch/linux-$1" && (cd "$scratch/linux-$1" && env -u DISPLAY timeout -k 5 "$run_seconds" "$linux_binary" "${2:-../inputs/$1}") >/dev/null 2>&1
     linux_status=$?
-    [[ -e $dir/lumaLeveller.png || -e $scratch/linux-$1/lumaLeveller.png ]] || return 0
+    [[ -e $dir/$output_name || -e $scratch/linux-$1/$output_name ]] || return 0
     local differing
-    differing=$(compare -metric AE "$dir/lumaLeveller.png" "$scratch/linux-$1/lumaLeveller.png" null: 2>&1) &&
+    differing=$(compare -metric AE "$dir/$output_name" "$scratch/linux-$1/$output_name" null: 2>&1) &&
         equal "$differing" 0
 }
 for size in 400x300 3000x2000 800x2400; do
@@ -170,7 +170,7 @@ for size in 400x300 3000x2000 800x2400; do
         echo "screenshot: $fitted_screenshot"
     dismiss_notice
     check "$size: status 0 ($status)" equal "$status" 0
-    check "$size: lumaLeveller.png has the full-size result, the Linux build's pixels" same_as_linux "$size.png"
+    check "$size: $output_name has the full-size result, the Linux build's pixels" same_as_linux "$size.png"
 done
 
 echo "== results against the Linux build's"
@@ -186,11 +186,11 @@ readonly exif='\xff\xe1\x00\x22Exif\x00\x00MM\x00\x2a\x00\x00\x00\x08\x00\x01\x0
 for name in page.jpg grey.png deep.png alpha.png rotated.jpg page.tif page.webp ภาพถ่าย.png; do
     start_exe "$name" "../../inputs/$name"
     dismiss_notice
-    check "$name: status 0 ($status), lumaLeveller.png alone, an ordinary file" \
-        bash -c "[[ $status == 0 && \$(ls -A '$dir') == lumaLeveller.png && -f '$dir/lumaLeveller.png' ]]"
+    check "$name: status 0 ($status), $output_name alone, an ordinary file" \
+        bash -c "[[ $status == 0 && \$(ls -A '$dir') == $output_name && -f '$dir/$output_name' ]]"
     check "$name: same pixels as the Linux build's" same_as_linux "$name"
 done
-check "rotated.jpg: turned by its EXIF orientation" equal "$(identify -format %wx%h "$scratch/run/rotated.jpg/lumaLeveller.png")" 120x160
+check "rotated.jpg: turned by its EXIF orientation" equal "$(identify -format %wx%h "$scratch/run/rotated.jpg/$output_name")" 120x160
 
 echo "== cut-short JPEGs and a long path, without a display, against the Linux build's"
 # A photograph-like JPEG, baseline and progressive, cut inside its header and
@@ -225,18 +225,18 @@ if [[ -n ${FORMAT_SAMPLES:-} ]]; then
     "$FORMAT_SAMPLES" "$scratch/inputs" && cp "$scratch/inputs/half.exr" "$scratch/inputs/照片.exr"
     for name in colour8.jp2 grey8.jp2 colour16.jp2 grey16.jp2 half.exr float.exr grey-half.exr 照片.exr; do
         DISPLAY= run_exe "$name" "../../inputs/$name"
-        check "$name: status 3 ($status), lumaLeveller.png alone" \
-            bash -c "[[ $status == 3 && \$(ls -A '$dir') == lumaLeveller.png ]]"
+        check "$name: status 3 ($status), $output_name alone" \
+            bash -c "[[ $status == 3 && \$(ls -A '$dir') == $output_name ]]"
         check "$name: same pixels as the Linux build's" same_as_linux "$name"
     done
 fi
 
 echo "== write failure"
-mkdir -p "$scratch/run/unwritable" && printf 'earlier' >"$scratch/run/unwritable/lumaLeveller.png"
+mkdir -p "$scratch/run/unwritable" && printf 'earlier' >"$scratch/run/unwritable/$output_name"
 chmod a-w "$scratch/run/unwritable"
 run_exe unwritable ../../inputs/base.png
 check "read-only folder: status 2 ($status), the earlier file kept alone" \
-    bash -c "[[ $status == 2 && \$(ls -A '$dir') == lumaLeveller.png && \$(cat '$dir/lumaLeveller.png') == earlier ]]"
+    bash -c "[[ $status == 2 && \$(ls -A '$dir') == $output_name && \$(cat '$dir/$output_name') == earlier ]]"
 check "read-only folder: the write error" output_is "$dir" "$write_error"
 chmod u+w "$dir"
 
@@ -270,16 +270,16 @@ check "icon of 16, 24, 32, 48, 64 and 256 px" \
 
 # The earlier result of the runs below: not the new result, so that a
 # replacement shows.
-earlier_in() { mkdir -p "$scratch/run/$1" && cp "$scratch/inputs/base.png" "$scratch/run/$1/lumaLeveller.png" && own "$scratch/run/$1"; }
-only_file_is() { [[ $(ls -A "$dir") == lumaLeveller.png ]] && cmp -s "$dir/lumaLeveller.png" "$1"; }
+earlier_in() { mkdir -p "$scratch/run/$1" && cp "$scratch/inputs/base.png" "$scratch/run/$1/$output_name" && own "$scratch/run/$1"; }
+only_file_is() { [[ $(ls -A "$dir") == $output_name ]] && cmp -s "$dir/$output_name" "$1"; }
 kept_earlier() { [[ $status == 2 ]] && only_file_is "$scratch/inputs/base.png"; }
 same_pixels() { equal "$(compare -metric AE "$1" "$2" null: 2>&1)" 0; }
 
 echo "== a result file held by another program"
 holder=$scratch/windows_holder.exe
 x86_64-w64-mingw32-gcc-posix -O2 -Wall -o "$holder" "$tests/windows_holder.c" || exit 1
-start_holder() { # name millis: holds run/name/lumaLeveller.png
-    (cd "$scratch/run/$1" && wine "$holder" lumaLeveller.png "$2" >"$scratch/run/$1.holder" 2>/dev/null) &
+start_holder() { # name millis: holds run/name/$output_name
+    (cd "$scratch/run/$1" && wine "$holder" $output_name "$2" >"$scratch/run/$1.holder" 2>/dev/null) &
     holder_pid=$!
     local end=$((SECONDS + show_seconds))
     until grep -q held "$scratch/run/$1.holder" 2>/dev/null; do ((SECONDS < end)) || return 1; sleep 0.1; done
@@ -290,8 +290,8 @@ for hold in 1000 10000; do
     wait "$holder_pid"
     if ((hold == 1000)); then
         check "held 1 s: the run waits, status 3 ($status), the new result alone" \
-            bash -c "[[ $status == 3 && \$(ls -A '$dir') == lumaLeveller.png ]]"
-        check "held 1 s: the new result's pixels" same_pixels "$dir/lumaLeveller.png" "$scratch/linux-grey.png/lumaLeveller.png"
+            bash -c "[[ $status == 3 && \$(ls -A '$dir') == $output_name ]]"
+        check "held 1 s: the new result's pixels" same_pixels "$dir/$output_name" "$scratch/linux-grey.png/$output_name"
     else
         check "held 10 s: status 2 ($status) after the bounded wait, the earlier file alone and whole" kept_earlier
         check "held 10 s: the write error" output_is "$dir" "$write_error"
@@ -299,9 +299,9 @@ for hold in 1000 10000; do
 done
 # Wine replaces a read-only file; the program checks the attribute, as
 # Windows would refuse it.
-earlier_in readonly && (cd "$scratch/run/readonly" && wine attrib +r lumaLeveller.png) >/dev/null 2>&1
+earlier_in readonly && (cd "$scratch/run/readonly" && wine attrib +r $output_name) >/dev/null 2>&1
 DISPLAY= run_exe readonly ../../inputs/grey.png
-check "read-only lumaLeveller.png: status 2 ($status), kept alone and whole" kept_earlier
+check "read-only $output_name: status 2 ($status), kept alone and whole" kept_earlier
 
 echo "== interruptions"
 # Wine 8 does not deliver GenerateConsoleCtrlEvent's CTRL_BREAK_EVENT to
@@ -329,7 +329,7 @@ interrupt_after() { # glob seconds: Ctrl+C that long after a file matching glob 
 }
 DISPLAY= start_exe big ../../inputs/big.jpg
 wait_long
-new_result=$dir/lumaLeveller.png
+new_result=$dir/$output_name
 check "big.jpg: status 3 ($status) uninterrupted" equal "$status" 3
 interrupted=0
 # A Ctrl+C that comes once the result is in place and the program's handler
@@ -342,7 +342,7 @@ earlier_or_new() {
 for delay in 0 0.1 0.2 0.4 0.8; do
     earlier_in "interrupted-$delay"
     DISPLAY= start_exe "interrupted-$delay" ../../inputs/big.jpg
-    interrupt_after "$dir/.lumaLeveller.png.*.tmp" "$delay"
+    interrupt_after "$dir/.$output_name.*.tmp" "$delay"
     wait_long
     [[ $status == 58 ]] && interrupted=$((interrupted + 1))
     check "Ctrl+C ${delay} s into the write: status 58, 3 or 0 ($status), no temporary file, the earlier or the new file whole" \

@@ -3,8 +3,10 @@
 // that a file-size limit fails a write with EFBIG instead of killing the
 // run. A flush is fsync; a rename is rename(2), which replaces a symbolic
 // link rather than writing through it, followed by a sync of the folder so
-// that it lasts. A private folder is made with mkdtemp (mode 0700) and
-// emptied with getdents64 and unlinkat, which are async-signal-safe.
+// that it lasts; no other process can hold a file against it. The folder
+// for temporary files is /tmp, as the image library's; a folder is made
+// with mode 0700 and emptied with getdents64 and unlinkat, which are
+// async-signal-safe.
 //
 // The library's file reader opens a regular file by /proc/self/fd/N of the
 // open file, which therefore is the file opened. Character and block
@@ -26,16 +28,6 @@ struct OsFile {
     int descriptor;
 };
 
-struct PrivateFolder {
-    char path[4096];
-};
-
-namespace {
-
-PrivateFolder privateFolder;
-
-} // namespace
-
 OsFile* createNewFile(const char* name, bool& exists)
 {
     std::signal(SIGXFSZ, SIG_IGN);
@@ -52,20 +44,13 @@ OsFile* createNewFile(const char* name, bool& exists)
     return file;
 }
 
-bool writeFile(OsFile* file, const unsigned char* bytes, std::size_t size)
+long long writeFile(OsFile* file, const unsigned char* bytes, std::size_t size)
 {
-    while (size > 0) {
-        const ssize_t written = ::write(file->descriptor, bytes, size);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
+    ssize_t written = 0;
+    do {
+        written = ::write(file->descriptor, bytes, size);
+    } while (written < 0 && errno == EINTR);
+    return written;
 }
 
 bool flushFile(OsFile* file)
@@ -80,8 +65,9 @@ bool closeFile(OsFile* file)
     return closed;
 }
 
-bool renameOver(const char* from, const char* to)
+bool renameOver(const char* from, const char* to, bool& held)
 {
+    held = false;
     if (::rename(from, to) != 0) {
         return false;
     }
@@ -99,27 +85,23 @@ void removeFile(const char* name)
     ::unlink(name);
 }
 
-PrivateFolder* makePrivateFolder(const char* within)
+std::string temporaryFolder()
 {
-    const int length = std::snprintf(privateFolder.path, sizeof privateFolder.path, "%s/lumaLeveller.XXXXXX",
-                                     within != nullptr ? within : "/tmp");
-    if (length < 0 || static_cast<std::size_t>(length) >= sizeof privateFolder.path ||
-        ::mkdtemp(privateFolder.path) == nullptr) {
-        return nullptr;
-    }
-    return &privateFolder;
+    return "/tmp";
 }
 
-const char* folderPath(const PrivateFolder* folder)
+bool makeFolder(const char* path, bool& exists)
 {
-    return folder->path;
+    const bool made = ::mkdir(path, 0700) == 0;
+    exists = !made && errno == EEXIST;
+    return made;
 }
 
-void removePrivateFolder(PrivateFolder* folder)
+bool removeFolder(const char* path)
 {
     // "." and ".." are listed too; unlinking them fails, harmlessly.
     alignas(dirent64) static char entries[4096];
-    const int descriptor = ::open(folder->path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int descriptor = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     ssize_t got = 0;
     while (descriptor >= 0 && (got = ::getdents64(descriptor, entries, sizeof entries)) > 0) {
         for (ssize_t at = 0; at < got;) {
@@ -128,22 +110,19 @@ void removePrivateFolder(PrivateFolder* folder)
             at += entry->d_reclen;
         }
     }
-    if (descriptor >= 0) {
-        ::close(descriptor);
-    }
-    ::rmdir(folder->path);
+    ::close(descriptor);  // nothing when it did not open
+    ::rmdir(path);
+    return true;  // no process can hold a file here against its removal
 }
 
 OsFile* openForReading(const std::string& path, FileKind& kind, std::size_t& size)
 {
     const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat info {};
-    if (descriptor < 0 || ::fstat(descriptor, &info) != 0) {
-        if (descriptor >= 0) {
-            ::close(descriptor);
-        }
+    if (descriptor < 0) {
         return nullptr;
     }
+    struct stat info {};
+    ::fstat(descriptor, &info);  // cannot fail on an open descriptor
     kind = S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) ? FileKind::device
            : S_ISREG(info.st_mode)                        ? FileKind::regular
                                                           : FileKind::stream;

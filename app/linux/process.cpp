@@ -107,10 +107,7 @@ void printPreparedText()
     static_cast<void>(written);  // nothing more to do if it fails
 }
 
-void waitOnOwnConsole()
-{
-    // A terminal outlives the programs run in it.
-}
+void waitOnOwnConsole() {}  // a terminal outlives the programs run in it
 
 unsigned long processId()
 {

@@ -10,7 +10,6 @@
 #include "platform.h"
 
 #include <QApplication>
-#include <QByteArray>
 #include <QMessageBox>
 #include <QPoint>
 #include <QRect>
@@ -31,35 +30,19 @@ const char* displayFailureText = nullptr;
 int displayFailureStatus = 0;
 QtMessageHandler toolkitMessageHandler = nullptr;
 
-// A message of the toolkit held back until a window is up, with what the
-// earlier handler needs to print it as it would have. The texts are copies:
-// a platform plugin that failed to load is unloaded with its literals.
+// The toolkit's messages held back until a window is up, formatted as its
+// own handler prints them to standard error (Debian's Qt logs nowhere
+// else), with whether each came from its platform plugins. The toolkit may
+// report from any of its threads.
 struct HeldMessage {
-    QtMsgType type;
-    QByteArray file;
-    int line;
-    QByteArray function;
-    QByteArray category;
-    QString text;
+    bool fromPlatform;
+    QString line;
 };
-
-const char* orNull(const QByteArray& text)
-{
-    return text.isNull() ? nullptr : text.constData();
-}
-
-QMessageLogContext contextOf(const HeldMessage& message)
-{
-    return QMessageLogContext(orNull(message.file), message.line, orNull(message.function), orNull(message.category));
-}
-
-// The toolkit may report from any of its threads.
 std::mutex heldMessagesLock;
 std::vector<HeldMessage> heldMessages;
 bool holdingMessages = false;
 
-// Hands the held messages to the earlier handler, in order, and holds no
-// more.
+// Prints the held messages, in order, and holds no more.
 void releaseHeldMessages()
 {
     std::vector<HeldMessage> held;
@@ -69,22 +52,24 @@ void releaseHeldMessages()
         held.swap(heldMessages);
     }
     for (const HeldMessage& message : held) {
-        toolkitMessageHandler(message.type, contextOf(message), message.text);
+        if (!message.line.isNull()) {  // a message pattern may leave a message out
+            std::fprintf(stderr, "%s\n", message.line.toLocal8Bit().constData());
+        }
     }
 }
 
 // Why the toolkit failed to start, as one line: the first message of its
 // platform plugins (such as "qt.qpa.xcb: could not connect to display"),
 // else the first line of the fatal message itself.
-QString startFailureReason(const QMessageLogContext& context, const QString& fatalMessage)
+QString startFailureReason(const QString& fatalMessage)
 {
     const std::lock_guard<std::mutex> lock(heldMessagesLock);
     for (const HeldMessage& message : heldMessages) {
-        if (message.category.startsWith("qt.qpa")) {
-            return qFormatLogMessage(message.type, contextOf(message), message.text).section('\n', 0, 0).trimmed();
+        if (message.fromPlatform) {
+            return message.line.section('\n', 0, 0).trimmed();
         }
     }
-    return qFormatLogMessage(QtFatalMsg, context, fatalMessage).section('\n', 0, 0).trimmed();
+    return fatalMessage.section('\n', 0, 0).trimmed();
 }
 
 // Qt's words when the connection to the X server breaks; it then calls
@@ -112,7 +97,8 @@ bool isLostDisplay(const QString& message)
 void handleToolkitMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     if (type == QtFatalMsg) {
-        std::fprintf(stderr, "%s\n", startFailureReason(context, message).toLocal8Bit().constData());
+        const QString fatalMessage = qFormatLogMessage(type, context, message);
+        std::fprintf(stderr, "%s\n", startFailureReason(fatalMessage).toLocal8Bit().constData());
         endRunWithoutDisplay();
     }
     if (isLostDisplay(message)) {
@@ -123,17 +109,13 @@ void handleToolkitMessage(QtMsgType type, const QMessageLogContext& context, con
     {
         const std::lock_guard<std::mutex> lock(heldMessagesLock);
         if (holdingMessages) {
-            heldMessages.push_back({type, QByteArray(context.file), context.line, QByteArray(context.function),
-                                    QByteArray(context.category), message});
+            const bool fromPlatform = context.category != nullptr && std::strncmp(context.category, "qt.qpa", 6) == 0;
+            heldMessages.push_back({fromPlatform, qFormatLogMessage(type, context, message)});
             return;
         }
     }
     toolkitMessageHandler(type, context, message);
 }
-
-// Why the run ends without trying the toolkit, for standard error, as the
-// toolkit says why it could not start.
-constexpr const char* kNoDisplayNamedReason = "no display: DISPLAY is not set\n";
 
 // Whether the toolkit has no display to try: it would take the X11
 // platform (none other is chosen) and no X display is named.
@@ -164,7 +146,7 @@ void exitOnDisplayFailure(const char* text, int exitStatus)
     displayFailureText = text;
     displayFailureStatus = exitStatus;
     if (noDisplayNamed()) {
-        std::fputs(kNoDisplayNamedReason, stderr);
+        std::fputs("no display: DISPLAY is not set\n", stderr);  // as the toolkit says why it cannot start
         endRunWithoutDisplay();
     }
     holdingMessages = true;

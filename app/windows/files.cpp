@@ -4,15 +4,15 @@
 // MoveFileEx (MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH), which
 // replaces a symbolic link rather than writing through it. A read-only file
 // or a folder of that name is never replaced (Windows refuses the first,
-// Wine would not). A rename that another process blocks (it holds the file
-// open without sharing deletion: a virus scanner, an image viewer) is tried
-// again with growing pauses for about two seconds. Creations, renames and
+// Wine would not). Another process holds the file (it has it open without
+// sharing deletion: a virus scanner, an image viewer) when the rename fails
+// with a sharing violation or denied access. Creations, renames and
 // removals hold a slim reader/writer lock, which the interruption handler
-// takes for good (files.h). A private folder is made in the user's
-// temporary folder, unless `within` (in the ANSI code page) names another;
-// its path must be held by the ANSI code page, in which the library reads
-// it. Its removal waits up to three seconds for files that the decoder
-// still holds open (an interruption runs while the decoding goes on).
+// takes for good (files.h). Folders are named in the ANSI code page, in
+// which the library reads paths; the folder for temporary files is the
+// user's, when that code page holds its path. A folder is not removed while
+// a file in it is held open (by the decoder, when an interruption runs
+// while the decoding goes on).
 //
 // An input file is opened by its UTF-16 name through the wide file API, so
 // that any name the file system holds can be opened, whatever the ANSI code
@@ -39,27 +39,14 @@ struct OsFile {
     std::wstring given, full, opened;  // an input's path as given, in full and as opened
 };
 
-struct PrivateFolder {
-    std::wstring path;
-    std::wstring pattern;                 // what lists its files
-    std::string ansiPath;                 // as the library reads it
-    wchar_t entryPath[2 * MAX_PATH + 2];  // a file in it, while it is removed
-};
-
 namespace {
-
-// How long a replacement refused because another process holds the target
-// open is tried again (a virus scanner or the search indexer reads a new
-// file for a moment), in milliseconds of pauses; the first pause, doubled
-// each time up to the longest.
-constexpr DWORD kRetryMillis = 2000;
-constexpr DWORD kFirstPauseMillis = 10;
-constexpr DWORD kLongestPauseMillis = 500;
 
 SRWLOCK changes = SRWLOCK_INIT;
 std::atomic<DWORD> changesHeldBy{0};
 
-PrivateFolder privateFolder;
+// A file in the folder being removed: the folder's path, a separator and
+// a name found in it.
+char entryPath[2 * MAX_PATH + 2];
 
 // Keep other threads from making, renaming and removing files meanwhile;
 // nothing for the thread that holds that for good.
@@ -77,42 +64,29 @@ void unlockChanges()
     }
 }
 
-// Removes the files that lie directly in `folder`, as far as nothing holds
-// them open.
-void removeFilesIn(PrivateFolder& folder)
+// Removes the files that lie directly in the folder `path`, as far as
+// nothing holds them open.
+void removeFilesIn(const char* path)
 {
-    WIN32_FIND_DATAW entry;
-    const HANDLE found = FindFirstFileW(folder.pattern.c_str(), &entry);
+    const std::size_t length = std::strlen(path);
+    if (length + 2 + MAX_PATH > sizeof entryPath) {
+        return;
+    }
+    std::memcpy(entryPath, path, length);
+    std::memcpy(entryPath + length, "\\*", 3);
+    WIN32_FIND_DATAA entry;
+    const HANDLE found = FindFirstFileA(entryPath, &entry);
     if (found == INVALID_HANDLE_VALUE) {
         return;
     }
-    const std::size_t folderLength = folder.path.size();
     do {
-        const std::size_t nameLength = std::wcslen(entry.cFileName);
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-            folderLength + 1 + nameLength < sizeof folder.entryPath / sizeof *folder.entryPath) {
-            std::wmemcpy(folder.entryPath, folder.path.c_str(), folderLength);
-            folder.entryPath[folderLength] = L'\\';
-            std::wmemcpy(folder.entryPath + folderLength + 1, entry.cFileName, nameLength + 1);
-            DeleteFileW(folder.entryPath);
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            std::memcpy(entryPath + length + 1, entry.cFileName, std::strlen(entry.cFileName) + 1);
+            DeleteFileA(entryPath);
         }
-    } while (FindNextFileW(found, &entry));
+    } while (FindNextFileA(found, &entry));
     FindClose(found);
 }
-
-// The folder new private folders are made in, with its final separator;
-// empty when there is none.
-std::wstring parentFolder(const char* within)
-{
-    if (within != nullptr) {
-        const std::wstring parent = toWide(within, CP_ACP);
-        return parent.empty() || parent.back() == L'\\' || parent.back() == L'/' ? parent : parent + L'\\';
-    }
-    wchar_t base[MAX_PATH + 1];
-    const DWORD length = GetTempPathW(MAX_PATH + 1, base);
-    return length == 0 || length > MAX_PATH ? std::wstring() : std::wstring(base, length);
-}
-
 
 bool startsWith(const std::wstring& text, const wchar_t* prefix)
 {
@@ -126,16 +100,9 @@ bool startsWith(const std::wstring& text, const wchar_t* prefix)
 template <typename Ask>
 std::wstring askForPath(Ask ask)
 {
-    const DWORD capacity = ask(nullptr, 0);
-    if (capacity == 0) {
-        return std::wstring();
-    }
-    std::wstring path(capacity, L'\0');
-    const DWORD length = ask(&path[0], capacity);
-    if (length == 0 || length >= capacity) {
-        return std::wstring();
-    }
-    path.resize(length);
+    std::wstring path(ask(nullptr, 0), L'\0');
+    const DWORD length = path.empty() ? 0 : ask(&path[0], static_cast<DWORD>(path.size()));
+    path.resize(length < path.size() ? length : 0);
     return path;
 }
 
@@ -243,18 +210,11 @@ OsFile* createNewFile(const char* name, bool& exists)
     return file;
 }
 
-bool writeFile(OsFile* file, const unsigned char* bytes, std::size_t size)
+long long writeFile(OsFile* file, const unsigned char* bytes, std::size_t size)
 {
-    while (size > 0) {
-        const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
-        DWORD written = 0;
-        if (!WriteFile(file->handle, bytes, chunk, &written, nullptr) || written == 0) {
-            return false;
-        }
-        bytes += written;
-        size -= written;
-    }
-    return true;
+    const auto chunk = static_cast<DWORD>(std::min<std::size_t>(size, 0x40000000));
+    DWORD written = 0;
+    return WriteFile(file->handle, bytes, chunk, &written, nullptr) ? written : -1;
 }
 
 bool flushFile(OsFile* file)
@@ -269,27 +229,20 @@ bool closeFile(OsFile* file)
     return closed;
 }
 
-bool renameOver(const char* from, const char* to)
+bool renameOver(const char* from, const char* to, bool& held)
 {
-    DWORD waited = 0;
-    for (DWORD pause = kFirstPauseMillis;; pause = std::min(pause * 2, kLongestPauseMillis)) {
-        const DWORD attributes = GetFileAttributesA(to);
-        if (attributes != INVALID_FILE_ATTRIBUTES &&
-            (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-            return false;
-        }
-        lockChanges();
-        const bool renamed = MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-        const DWORD error = GetLastError();
-        unlockChanges();
-        // Another process holding `to` open without sharing deletion
-        // refuses it with a sharing violation or denied access, for a time.
-        if (renamed || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || waited >= kRetryMillis) {
-            return renamed;
-        }
-        Sleep(pause);
-        waited += pause;
+    held = false;
+    const DWORD attributes = GetFileAttributesA(to);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        return false;
     }
+    lockChanges();
+    const bool renamed = MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    const DWORD error = GetLastError();
+    unlockChanges();
+    held = !renamed && (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED);
+    return renamed;
 }
 
 void removeFile(const char* name)
@@ -299,49 +252,27 @@ void removeFile(const char* name)
     unlockChanges();
 }
 
-PrivateFolder* makePrivateFolder(const char* within)
+std::string temporaryFolder()
 {
-    const std::wstring parent = parentFolder(within);
-    if (parent.empty()) {
-        return nullptr;
-    }
-    PrivateFolder& folder = privateFolder;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        folder.path = parent + L"lumaLeveller." + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                      std::to_wstring(attempt);
-        if (CreateDirectoryW(folder.path.c_str(), nullptr)) {
-            folder.pattern = folder.path + L"\\*";
-            if (toCodePageExactly(folder.path, CP_ACP, folder.ansiPath)) {
-                return &folder;
-            }
-            RemoveDirectoryW(folder.path.c_str());
-            return nullptr;
-        }
-        if (GetLastError() != ERROR_ALREADY_EXISTS) {
-            return nullptr;
-        }
-    }
-    return nullptr;
+    wchar_t path[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, path);  // with a final separator
+    std::string ansi;
+    const bool held = length > 1 && length <= MAX_PATH && toCodePageExactly(std::wstring(path, length - 1), CP_ACP, ansi);
+    return held ? ansi : std::string();
 }
 
-const char* folderPath(const PrivateFolder* folder)
+bool makeFolder(const char* path, bool& exists)
 {
-    return folder->ansiPath.c_str();
+    const bool made = CreateDirectoryA(path, nullptr) != 0;
+    exists = !made && GetLastError() == ERROR_ALREADY_EXISTS;
+    return made;
 }
 
-void removePrivateFolder(PrivateFolder* folder)
+bool removeFolder(const char* path)
 {
-    // How long the removal waits for files held open.
-    constexpr DWORD kHeldFilesWaitMillis = 3000;
-    constexpr DWORD kHeldFilesPauseMillis = 20;
-    for (DWORD waited = 0;; waited += kHeldFilesPauseMillis) {
-        removeFilesIn(*folder);
-        if (RemoveDirectoryW(folder->path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
-            GetLastError() == ERROR_PATH_NOT_FOUND || waited >= kHeldFilesWaitMillis) {
-            return;
-        }
-        Sleep(kHeldFilesPauseMillis);
-    }
+    removeFilesIn(path);
+    const bool removed = RemoveDirectoryA(path) != 0;
+    return removed || GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
 }
 
 OsFile* openForReading(const std::string& path, FileKind& kind, std::size_t& size)

@@ -62,9 +62,8 @@ void (*interruptionCleanUp)() = nullptr;
 
 BOOL WINAPI cleanUpAndEnd(DWORD)
 {
-    void (*const cleanUp)() = interruptionCleanUp;
     holdFileChanges();
-    cleanUp();
+    interruptionCleanUp();
     TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
     // TerminateProcess does not return for the calling process; should it
     // fail, the process still ends with the status.

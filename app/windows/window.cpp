@@ -39,14 +39,8 @@ bool measureWindow(const char* windowName, WindowPlace& place)
         return false;
     }
     const RECT& area = monitor.rcWork;
-    place.left = outer.left;
-    place.top = outer.top;
-    place.frameWidth = (outer.right - outer.left) - client.right;
-    place.frameHeight = (outer.bottom - outer.top) - client.bottom;
-    place.areaLeft = area.left;
-    place.areaTop = area.top;
-    place.areaWidth = area.right - area.left;
-    place.areaHeight = area.bottom - area.top;
+    place = {outer.left, outer.top, (outer.right - outer.left) - client.right, (outer.bottom - outer.top) - client.bottom,
+             area.left, area.top, area.right - area.left, area.bottom - area.top};
     return true;
 }
 
@@ -58,9 +52,7 @@ void moveWindow(const char* windowName, int left, int top)
     }
 }
 
-void exitOnDisplayFailure(const char*, int)
-{
-}
+void exitOnDisplayFailure(const char*, int) {}  // no display to lose
 
 bool showNotice(const char* caption, const char* text)
 {
