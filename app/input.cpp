@@ -8,12 +8,14 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <new>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -134,16 +136,29 @@ char scratchFolder[4096];
 std::atomic<bool> scratchMade{false};
 int crashStatus = 0;
 
+// A number that no other user can foresee, so that a folder that all may
+// write in (/tmp) cannot be filled with the scratch folder's names
+// beforehand; the clock's when the system has no source of randomness.
+unsigned int unforeseeable()
+{
+    try {
+        return std::random_device()();
+    } catch (const std::exception&) {
+        return static_cast<unsigned int>(std::chrono::steady_clock::now().time_since_epoch().count());
+    }
+}
+
 // Makes the scratch folder inside `parent`: "lumaLeveller.<process
-// id>-<n>", n the first of 0 to 99 that nothing has; false when none could
-// be made.
+// id>-<n>", n eight hex digits, from an unforeseeable number on, the first
+// of 100 that nothing has; false when none could be made.
 bool makeScratchFolder(const std::string& parent)
 {
-    constexpr int kNameTries = 100;
+    constexpr unsigned int kNameTries = 100;
     const bool separated = !parent.empty() && parent.back() == '/';
-    for (int attempt = 0; attempt < kNameTries && !parent.empty(); ++attempt) {
-        const int length = std::snprintf(scratchFolder, sizeof scratchFolder, "%s%slumaLeveller.%lu-%d",
-                                         parent.c_str(), separated ? "" : "/", processId(), attempt);
+    const unsigned int first = unforeseeable();
+    for (unsigned int attempt = 0; attempt < kNameTries && !parent.empty(); ++attempt) {
+        const int length = std::snprintf(scratchFolder, sizeof scratchFolder, "%s%slumaLeveller.%lu-%08x",
+                                         parent.c_str(), separated ? "" : "/", processId(), first + attempt);
         bool exists = false;
         if (length < 0 || static_cast<std::size_t>(length) >= sizeof scratchFolder) {
             return false;

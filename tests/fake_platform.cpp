@@ -42,8 +42,9 @@ bool renameOver(const char* from, const char* to, bool& held)
 
 bool makeFolder(const char* path, bool& exists)
 {
-    exists = !fake.folders.insert(path).second;
-    return !exists;
+    exists = fake.takenFolders > 0 || fake.folders.count(path) != 0;
+    fake.takenFolders -= fake.takenFolders > 0 ? 1 : 0;
+    return !exists && fake.folders.insert(path).second;
 }
 
 void setEnvironment(const char* name, const char* value)

@@ -16,6 +16,7 @@ struct FakeSystem {
     bool failFlush = false;
     bool failRename = false;
     int heldRenames = 0;                       // renames refused as held by another process
+    int takenFolders = 0;                      // new folders that "exist" already
     bool everyNameTaken = false;               // every new file "exists" already
     int creations = 0;                         // new files asked for
     std::function<void()> whileDecoding = [] {};  // runs as the decoding's guard is set
