@@ -257,8 +257,9 @@ std::string temporaryFolder()
     wchar_t path[MAX_PATH + 1];
     const DWORD length = GetTempPathW(MAX_PATH + 1, path);  // with a final separator
     std::string ansi;
-    const bool held = length > 1 && length <= MAX_PATH && toCodePageExactly(std::wstring(path, length - 1), CP_ACP, ansi);
-    return held ? ansi : std::string();
+    const bool inCodePage =
+        length > 1 && length <= MAX_PATH && toCodePageExactly(std::wstring(path, length - 1), CP_ACP, ansi);
+    return inCodePage ? ansi : std::string();
 }
 
 bool makeFolder(const char* path, bool& exists)
