@@ -1,6 +1,7 @@
 #include "input.h"
 
 #include "colour_image.h"
+#include "input_profile.h"
 #include "platform.h"
 #include "texts.h"
 
@@ -255,7 +256,7 @@ void removeScratchFolder()
     }
 }
 
-Outcome readImage(const std::string& path, cv::Mat& image)
+Outcome readImage(const std::string& path, cv::Mat& image, std::vector<unsigned char>* profile)
 {
     InputFile input{std::string(), std::vector<unsigned char>(), nullptr};
     Outcome outcome = guarded([&] { return openInputFile(path, input); });
@@ -266,6 +267,9 @@ Outcome readImage(const std::string& path, cv::Mat& image)
     // file, say) instead of reporting an error: such a file is unreadable.
     const Setting before = guardDecoding(texts::readError, status::unreadableInput);
     outcome = guarded([&] { return decode(input, image); });
+    if (succeeded(outcome) && profile != nullptr) {
+        *profile = inputProfile(input.held, input.bytes);
+    }
     endGuardingDecoding(before);
     if (input.held != nullptr) {
         closeFile(input.held);

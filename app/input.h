@@ -6,6 +6,7 @@
 #include <opencv2/core.hpp>
 
 #include <string>
+#include <vector>
 
 // readImage
 //
@@ -18,7 +19,10 @@
 //   read error. Gives back success; status::unreadableInput for an input
 //   that cannot be opened, read or decoded, or that the reader refuses; a
 //   processing failure when memory ran out or another error was raised.
-Outcome readImage(const std::string& path, cv::Mat& image);
+//   With `profile`, it receives the ICC profile for RGB that the file
+//   embeds, from the same open file or bytes as the pixels (inputProfile
+//   in input_profile.h), or nothing.
+Outcome readImage(const std::string& path, cv::Mat& image, std::vector<unsigned char>* profile = nullptr);
 
 // Removes the decoder's scratch folder while the decoding is under way,
 // allocating nothing: what an interruption must clean up of the reading.

@@ -73,12 +73,13 @@ Outcome flatten(cv::Mat& image)
 Outcome run(const std::string& path)
 {
     cv::Mat image;
-    Outcome outcome = readImage(path, image);
+    std::vector<unsigned char> profile;  // the photo's colour profile, kept in the result
+    Outcome outcome = readImage(path, image, &profile);
     if (succeeded(outcome)) {
         outcome = flatten(image);
     }
     if (succeeded(outcome)) {
-        outcome = saveResult(image);
+        outcome = saveResult(image, profile);
     }
     if (succeeded(outcome)) {
         outcome = presentResult(image);

@@ -15,6 +15,9 @@ namespace {
 
 constexpr int kNameTries = 100;
 
+// The name of the result's colour profile in its iCCP chunk.
+constexpr const char* kProfileName = "ICC profile";
+
 // How long a rename refused because another process holds the file is tried
 // again (a virus scanner or a search indexer reads a new file for a
 // moment): pauses from the first, each doubled up to the longest, until
@@ -131,7 +134,7 @@ bool finishReplacing(Replacement& replacement, bool keep)
     return renamed;
 }
 
-Outcome saveResult(const cv::Mat& result)
+Outcome saveResult(const cv::Mat& result, const std::vector<unsigned char>& profile)
 {
     const int threads = std::max(cv::getNumThreads(), 1);
     Replacement replacement = beginReplacing(texts::outputName);
@@ -141,7 +144,9 @@ Outcome saveResult(const cv::Mat& result)
     const ByteSink sink = [&replacement](const unsigned char* bytes, std::size_t size) {
         return writeReplacement(replacement, bytes, size);
     };
-    const PngWrite png = writePng(result, pngRunRows(result.cols), threads, sink);
+    const PngProfile colours{kProfileName, profile.data(), profile.size()};
+    const PngWrite png =
+        writePng(result, pngRunRows(result.cols), threads, sink, profile.empty() ? nullptr : &colours);
     const bool replaced = finishReplacing(replacement, png.status == PngWrite::written);
     if (png.status == PngWrite::failed) {
         return processingFailure(png.failure);

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 struct OsFile;
 
@@ -20,8 +21,10 @@ struct OsFile;
 //   was, and no temporary file stays behind. The file is written as the
 //   encoder makes it. Gives back success; status::notWritten when the file
 //   could not be written; a processing failure with the encoder's reason
-//   when the encoder failed (memory ran out, say).
-Outcome saveResult(const cv::Mat& result);
+//   when the encoder failed (memory ran out, say). A `profile` (the bytes
+//   of an ICC profile for RGB) goes into the file as its iCCP chunk; none
+//   when it is empty.
+Outcome saveResult(const cv::Mat& result, const std::vector<unsigned char>& profile = {});
 
 // A file being replaced, all or nothing, through a temporary file beside
 // it.

@@ -22,6 +22,9 @@ constexpr const char* kOutOfMemory = "out of memory";
 constexpr const char* kUnsupportedImage = "the PNG writer takes 8-bit colour images only";
 constexpr const char* kBadCounts = "the PNG writer needs at least one row per run and one thread";
 constexpr const char* kDeflateStopped = "the deflate stopped before the end of its input";
+constexpr const char* kBadProfile = "the PNG writer takes a profile of 1 byte to 1 GiB named by 1 to 79 Latin-1 "
+                                    "characters";
+constexpr const char* kProfileDeflateFailed = "the profile's deflate failed";
 
 // igzip's level, window and work space, measured on the rows as filtered
 // below, on the fourteen images of bench/compare (differences in points of
@@ -477,11 +480,12 @@ bool writeRun(const ByteSink& sink, const cv::Mat& image, std::vector<Run>& runs
     return taken;
 }
 
-// Gives the whole file to `encoding`'s sink, each run as an IDAT chunk once
-// it is done.
-PngWrite writeFile(Encoding& encoding, const ByteSink& sink)
+// Gives the whole file to `encoding`'s sink: the header, the iCCP chunk's
+// `profile` data unless empty, each run as an IDAT chunk once it is done.
+PngWrite writeFile(Encoding& encoding, const ByteSink& sink, const std::vector<unsigned char>& profile)
 {
-    if (!writeHeader(sink, encoding.image)) {
+    if (!writeHeader(sink, encoding.image) ||
+        (!profile.empty() && !writeChunk(sink, "iCCP", profile.data(), profile.size()))) {
         return {PngWrite::refused, nullptr};
     }
     Workspace workspace;
@@ -499,6 +503,54 @@ PngWrite writeFile(Encoding& encoding, const ByteSink& sink)
         return {PngWrite::refused, nullptr};
     }
     return {PngWrite::written, nullptr};
+}
+
+// Whether `name` is a PNG keyword, as an iCCP chunk's profile name must be:
+// 1 to 79 Latin-1 characters, printable, no space at either end nor two in
+// a row.
+bool isKeyword(const char* name)
+{
+    constexpr std::size_t kMaxKeyword = 79;
+    const std::size_t length = name != nullptr ? std::strlen(name) : 0;
+    if (length < 1 || length > kMaxKeyword || name[0] == ' ' || name[length - 1] == ' ') {
+        return false;
+    }
+    for (std::size_t i = 0; i < length; ++i) {
+        const auto code = static_cast<unsigned char>(name[i]);
+        if (code < 32 || (code > 126 && code < 161) || (code == ' ' && name[i + 1] == ' ')) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Makes `data` the iCCP chunk's data for `profile`: its name, a zero, the
+// compression method (0, deflate) and its bytes as one zlib stream. zlib,
+// not igzip: a profile is small beside the image and written once, and
+// zlib's compress2 makes the whole stream in one call. Returns nullptr, or
+// why it failed.
+const char* profileChunk(const PngProfile& profile, std::vector<unsigned char>& data)
+{
+    constexpr std::size_t kMaxProfile = std::size_t{1} << 30;
+    if (!isKeyword(profile.name) || profile.bytes == nullptr || profile.size < 1 || profile.size > kMaxProfile) {
+        return kBadProfile;
+    }
+    const std::size_t nameSize = std::strlen(profile.name);
+    uLongf deflated = compressBound(static_cast<uLong>(profile.size));
+    try {
+        data.resize(nameSize + 2 + deflated);
+    } catch (const std::bad_alloc&) {
+        return kOutOfMemory;
+    }
+    std::memcpy(data.data(), profile.name, nameSize + 1);
+    data[nameSize + 1] = 0;
+    const int code = compress2(data.data() + nameSize + 2, &deflated, profile.bytes, static_cast<uLong>(profile.size),
+                               Z_DEFAULT_COMPRESSION);
+    if (code != Z_OK) {
+        return code == Z_MEM_ERROR ? kOutOfMemory : kProfileDeflateFailed;
+    }
+    data.resize(nameSize + 2 + deflated);
+    return nullptr;
 }
 
 // Cuts the image's rows into runs of `runRows` rows from the top, fewer
@@ -539,13 +591,17 @@ int pngRunRows(int width)
     return static_cast<int>(std::max<std::size_t>(rows, 1));
 }
 
-PngWrite writePng(const cv::Mat& image, int runRows, int threads, const ByteSink& sink)
+PngWrite writePng(const cv::Mat& image, int runRows, int threads, const ByteSink& sink, const PngProfile* profile)
 {
     if (image.type() != CV_8UC3 || image.empty() || image.cols > kMaxWidth) {
         return {PngWrite::failed, kUnsupportedImage};
     }
     if (runRows < 1 || threads < 1) {
         return {PngWrite::failed, kBadCounts};
+    }
+    std::vector<unsigned char> profileData;
+    if (const char* failure = profile != nullptr ? profileChunk(*profile, profileData) : nullptr) {
+        return {PngWrite::failed, failure};
     }
     std::vector<Run> runs;
     try {
@@ -556,7 +612,7 @@ PngWrite writePng(const cv::Mat& image, int runRows, int threads, const ByteSink
     Encoding encoding{image, runs, kRunsPerThread * static_cast<std::size_t>(threads)};
     std::vector<std::thread> workers;
     startWorkers(encoding, std::min<std::size_t>(static_cast<std::size_t>(threads), runs.size()), workers);
-    const PngWrite result = writeFile(encoding, sink);
+    const PngWrite result = writeFile(encoding, sink, profileData);
     {
         const std::lock_guard<std::mutex> lock(encoding.mutex);
         encoding.stopped = true;

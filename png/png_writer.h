@@ -20,6 +20,15 @@ struct PngWrite {
     const char* failure;
 };
 
+// An ICC colour profile for the file's iCCP chunk: its name, 1 to 79
+// Latin-1 characters (codes 32 to 126 and 161 to 255), no space at either
+// end nor two in a row, as PNG has it; and its `size` bytes, 1 to 2^30.
+struct PngProfile {
+    const char* name;
+    const unsigned char* bytes;
+    std::size_t size;
+};
+
 // pngRunRows
 //
 //   Return: how many rows make one run, the unit that writePng deflates on
@@ -35,10 +44,15 @@ int pngRunRows(int width);
 //           that a run's bytes fit the deflate's 32-bit counts (a one-pixel
 //           image, a single row and a row of 2^24 pixels are all fine);
 //           `runRows`, the rows per run (pngRunRows gives the usual one),
-//           and `threads`, at least 1.
+//           and `threads`, at least 1; `profile`, a colour profile or
+//           null.
 //   Output: a PNG file of the image, given to `sink` in order as it is
-//           made: the signature, IHDR (8-bit RGB, no interlace), IDAT
-//           chunks, one per run, and IEND; no other chunk. Each row has
+//           made: the signature, IHDR (8-bit RGB, no interlace), with a
+//           `profile` an iCCP chunk (its name, and its bytes as they are,
+//           deflated by zlib), IDAT chunks, one per run, and IEND; no
+//           other chunk. The profile's bytes are not checked: one that
+//           does not describe RGB, or that is damaged, makes decoders
+//           warn or leave it out. Each row has
 //           whichever of the SUB and Paeth filters gives the smaller sum of
 //           magnitudes of its filtered bytes, each read as a signed byte;
 //           SUB on a tie. The rule reads that row and the one above alone
@@ -52,7 +66,9 @@ int pngRunRows(int width);
 //           refused bytes (it is then called no more), even if a run failed
 //           meanwhile; failed, with the reason, when the encoder failed
 //           first: memory ran out ("out of memory"), the deflate reported
-//           an error, or the image or the counts are not as above.
+//           an error, or the image, the counts or the profile's name or
+//           size are not as above. Nothing is given to `sink` when the
+//           profile is refused.
 //
 //   The rows are cut into runs of `runRows` rows from the top (fewer when
 //   so many would pass 512 MiB of filtered rows), the last run taking what
@@ -72,4 +88,5 @@ int pngRunRows(int width);
 //   thread that cannot be started leaves its share to the others, or to
 //   the calling thread when none can. Thread-safe: calls on different
 //   images, or on the same image, may run at once.
-PngWrite writePng(const cv::Mat& image, int runRows, int threads, const ByteSink& sink);
+PngWrite writePng(const cv::Mat& image, int runRows, int threads, const ByteSink& sink,
+                  const PngProfile* profile = nullptr);
