@@ -1,16 +1,21 @@
 // libFuzzer target: any bytes, decoded as the program reads a file (the
 // colour read, brought to 8-bit colour), then flattened when they decode.
 // The result must keep the size and be 8-bit with three channels; a crash
-// or a sanitizer report anywhere on the way is a finding.
+// or a sanitizer report anywhere on the way is a finding. The bytes' colour
+// profile is read too, from memory and as a file is read, a few bytes at a
+// time: both must give the same, and a profile only for RGB.
 #include "colour_image.h"
+#include "icc_profile.h"
 #include "illumination.h"
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include <unistd.h>
 
@@ -78,6 +83,23 @@ void require(bool holds, const char* what, const char* format)
     }
 }
 
+// The colour profile of `data`, read from memory and from a source that
+// gives at most 7 bytes a call, as a file may arrive.
+void readProfile(const std::uint8_t* data, std::size_t size, const char* format)
+{
+    const std::vector<unsigned char> profile = readRgbIccProfile(data, size);
+    std::size_t given = 0;
+    const std::vector<unsigned char> read = readRgbIccProfile([&](unsigned char* buffer, std::size_t capacity) {
+        const std::size_t count = std::min({capacity, size - given, std::size_t{7}});
+        std::memcpy(buffer, data + given, count);
+        given += count;
+        return static_cast<long long>(count);
+    });
+    require(read == profile, "the same profile from memory and from a source", format);
+    require(profile.empty() || (profile.size() >= 20 && std::memcmp(profile.data() + 16, "RGB ", 4) == 0),
+            "a profile only for RGB", format);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char*** argv)
@@ -96,6 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (reachesDicomDecoder(data, size)) {
         return 0;
     }
+    readProfile(data, size, formatOf(data, size));
     cv::Mat image;
     try {
         image = cv::imdecode(cv::Mat(1, static_cast<int>(size), CV_8U, const_cast<std::uint8_t*>(data)),

@@ -29,6 +29,12 @@ page grey.pgm -colorspace Gray
 page colour.tif -compress None
 page colour.webp -quality 75
 page grey.pfm -colorspace Gray
+# The colour page with a colour profile (icc-profiles-free's smallest for
+# RGB) in each format whose profile the program reads.
+for format in jpg png tif webp; do
+  convert colour.png -profile /usr/share/color/icc/compatibleWithAdobeRGB1998.icc -quality 75 -compress None \
+    "profile.$format"
+done
 
 # The filter's layout: width - 1, height - 1, mode, then pixel bytes.
 # `bytes N...` writes each N (0..255) as one byte.

@@ -320,3 +320,35 @@ TEST(PngWriter, ASlowSinkHoldsTwoRunsPerThreadAtMost)
 }
 
 } // namespace
+
+// A profile goes in as an iCCP chunk right after IHDR, under its name; a
+// name that PNG does not allow, or a profile of no bytes, is refused
+// before any byte is written.
+TEST(PngWriter, AProfileIsWrittenUnderANameThatPngAllows)
+{
+    const cv::Mat image(2, 2, CV_8UC3, cv::Scalar::all(9));
+    const unsigned char bytes[] = {1, 2, 3};
+    const struct {
+        std::string name;
+        std::size_t size;
+        bool taken;
+    } cases[] = {
+        {std::string(79, 'n'), 3, true}, {"caf\xe9 profile", 3, true}, {"", 3, false}, {std::string(80, 'n'), 3, false},
+        {" lead", 3, false}, {"trail ", 3, false}, {"two  spaces", 3, false}, {"tab\there", 3, false},
+        {"\x7f", 3, false}, {"empty", 0, false},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        std::string png;
+        const PngProfile profile{test.name.c_str(), bytes, test.size};
+        const PngWrite written = writePng(image, 1, 1, [&](const unsigned char* data, std::size_t size) {
+            png.append(reinterpret_cast<const char*>(data), size);
+            return true;
+        }, &profile);
+        EXPECT_EQ(written.status, test.taken ? PngWrite::written : PngWrite::failed);
+        EXPECT_EQ(png.empty(), !test.taken);
+        if (test.taken) {
+            EXPECT_EQ(png.substr(33 + 4, 4 + test.name.size() + 2), "iCCP" + test.name + std::string(2, '\0'));
+        }
+    }
+}
