@@ -41,10 +41,14 @@ constexpr std::size_t kMaxIccProfileBytes = std::size_t{16} << 20;
 //   (bytes 0 to 3) is its own, its colour space (bytes 16 to 19) is
 //   'RGB ', and libpng takes it for an RGB image without an error or a
 //   warning (libpng checks its header and tag table, and knows some
-//   faulty published profiles), as it reads it back from such a file. A
-//   grey or CMYK profile, one that is damaged or truncated, or one over
-//   the limit, gives none; so does a file the library cannot read as far
-//   as the profile, or memory running out.
+//   faulty published profiles), as it reads it back from such a file:
+//   libpng's reader also refuses a profile that its limit on a chunk's
+//   memory, PNG_USER_CHUNK_MALLOC_MAX (8 000 000 bytes on Debian and in
+//   the Windows build), cannot hold with 132 bytes more, so a profile
+//   over 7 999 868 bytes gives none too. A grey or CMYK profile, one that
+//   is damaged or truncated, or one over those limits, gives none; so does
+//   a file that its library cannot read as far as the profile, or memory
+//   running out.
 //
 //   From `source`, a JPEG or PNG is read only as far as its image data
 //   begin, where their profiles must stand; a TIFF as far as its first

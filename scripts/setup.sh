@@ -6,10 +6,11 @@ build="$root/build"
 
 # What building and running lumaLeveller needs (jemalloc is its memory
 # allocator, ISA-L the deflate of its PNG writer, zlib the writer's
-# checksums); a CJK font so the Chinese
+# checksums and its colour profile's deflate, the JPEG, PNG, TIFF and WebP
+# libraries the reading of a photo's colour profile); a CJK font so the Chinese
 # texts of the completion notice show as characters, not boxes.
 runtime_packages=(cmake g++ make pkg-config libopencv-dev qtbase5-dev libjemalloc-dev libisal-dev zlib1g-dev
-  fonts-wqy-zenhei)
+  libjpeg-dev libpng-dev libtiff-dev libwebp-dev fonts-wqy-zenhei)
 
 # Installs those of the given packages that are not installed yet, through
 # sudo when not run as root. Quick when nothing is missing.
