@@ -278,8 +278,10 @@ tmsize_t tiffRead(thandle_t handle, void* out, tmsize_t size)
     reach(input, endOf(source->offset, static_cast<std::uint64_t>(std::max<tmsize_t>(size, 0))));
     const std::size_t left = source->offset < input.size ? input.size - static_cast<std::size_t>(source->offset) : 0;
     const std::size_t got = std::min(left, static_cast<std::size_t>(std::max<tmsize_t>(size, 0)));
-    std::memcpy(out, input.bytes + source->offset, got);
-    source->offset += got;
+    if (got > 0) {
+        std::memcpy(out, input.bytes + source->offset, got);
+        source->offset += got;
+    }
     return static_cast<tmsize_t>(got);
 }
 

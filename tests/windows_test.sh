@@ -217,6 +217,15 @@ for input in "$scratch"/inputs/cut-*.jpg "$scratch/$long/page.jpg"; do
 done
 check "a path of $(windows_path "$scratch/$long/page.jpg" | wc -c) characters: read (status $status)" equal "$status" 3
 
+echo "== a JPEG with a colour profile: the Linux build's file, byte for byte"
+(cd "$scratch/inputs" && convert base.png -profile /usr/share/color/icc/colord/AdobeRGB1998.icc profile.jpg) || exit 1
+DISPLAY= run_exe profile.jpg ../../inputs/profile.jpg
+check "profile.jpg: status 3 ($status)" equal "$status" 3
+check "profile.jpg: the Linux build's pixels" same_as_linux profile.jpg
+check "profile.jpg: the Linux build's result keeps the profile" \
+    bash -c "pngcheck -v '$scratch/linux-profile.jpg/$output_name' | grep -q iCCP"
+check "profile.jpg: the same bytes as the Linux build's" cmp "$dir/$output_name" "$scratch/linux-profile.jpg/$output_name"
+
 if [[ -n ${FORMAT_SAMPLES:-} ]]; then
     echo "== JPEG 2000 and OpenEXR against the Linux build's"
     # Without a display the run ends with status 3 once the result is written.
