@@ -52,7 +52,9 @@ constexpr std::size_t kMaxIccProfileBytes = std::size_t{16} << 20;
 //
 //   From `source`, a JPEG or PNG is read only as far as its image data
 //   begin, where their profiles must stand; a TIFF as far as its first
-//   image's tags; a WebP whole. Libraries' messages about a broken file
-//   are not shown.
+//   image's tags and their data, which most writers put after the pixels,
+//   so mostly whole; a WebP whole. What was read is held in memory, in a
+//   buffer that doubles as it grows. Libraries' messages about a broken
+//   file are not shown.
 std::vector<unsigned char> readRgbIccProfile(const ByteSource& source);
 std::vector<unsigned char> readRgbIccProfile(const unsigned char* bytes, std::size_t size);
