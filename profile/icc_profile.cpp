@@ -406,7 +406,10 @@ Profile rgbProfile(Input& input)
 {
     try {
         Profile profile = embeddedProfile(input);
-        return whollyRgb(profile) ? profile : Profile();
+        if (!whollyRgb(profile)) {
+            profile.clear();
+        }
+        return profile;
     } catch (...) {
         return Profile();  // memory ran out
     }
