@@ -25,27 +25,26 @@ namespace {
 // The largest input the in-memory decoder takes, in bytes.
 constexpr std::size_t kMaxInputBytes = INT_MAX;
 
-enum class Status { opened, unreadable, outOfMemory };
-
-// readToEnd, with a failed allocation leaving as std::bad_alloc.
-Status readToEndOrThrow(OsFile* file, std::vector<unsigned char>& bytes, std::size_t expected)
+// readToEnd, with a failed allocation leaving as std::bad_alloc; false
+// when the input is unreadable.
+bool readToEndOrThrow(OsFile* file, std::vector<unsigned char>& bytes, std::size_t expected)
 {
     constexpr std::size_t kFirstBuffer = std::size_t{1} << 20;
     if (expected > kMaxInputBytes) {
-        return Status::unreadable;
+        return false;
     }
     std::size_t used = 0;
     bytes.resize(std::max(expected + 1, kFirstBuffer));
     for (;;) {
         if (used == bytes.size()) {
             if (used > kMaxInputBytes) {
-                return Status::unreadable;
+                return false;
             }
             bytes.resize(std::min(2 * used, kMaxInputBytes + 1));
         }
         const long long got = readFile(file, bytes.data() + used, bytes.size() - used);
         if (got < 0) {
-            return Status::unreadable;
+            return false;
         }
         if (got == 0) {
             break;
@@ -53,32 +52,29 @@ Status readToEndOrThrow(OsFile* file, std::vector<unsigned char>& bytes, std::si
         used += static_cast<std::size_t>(got);
     }
     bytes.resize(used);
-    return used > kMaxInputBytes ? Status::unreadable : Status::opened;
+    return used <= kMaxInputBytes;
 }
 
 // readToEnd
 //
 //   Fills `bytes` with what `file` delivers (readFile) until its end. The
-//   buffer starts one byte
-//   larger than `expected`, the size a file on disk has, so that such a file
-//   is read without growing it; otherwise (a pipe: pass 0) it grows by
-//   doubling. Returns opened, or unreadable on an error; unreadable, reading
-//   nothing, when `expected` is over kMaxInputBytes, or once more than
-//   kMaxInputBytes have arrived, so that an endless input is not read
-//   forever; outOfMemory when the buffer cannot grow. After a failure
-//   `bytes` is empty, its memory given back.
-Status readToEnd(OsFile* file, std::vector<unsigned char>& bytes, std::size_t expected)
+//   buffer starts one byte larger than `expected`, the size a file on disk
+//   has, so that such a file is read without growing it; otherwise (a pipe:
+//   pass 0) it grows by doubling. Gives back success, or
+//   ExitStatus::unreadableInput on an error; unreadable, reading nothing,
+//   when `expected` is over kMaxInputBytes, or once more than kMaxInputBytes
+//   have arrived, so that an endless input is not read forever; out of
+//   memory when the buffer cannot grow. After a failure `bytes` is empty,
+//   its memory given back.
+Outcome readToEnd(OsFile* file, std::vector<unsigned char>& bytes, std::size_t expected)
 {
-    Status status = Status::outOfMemory;
-    try {
-        status = readToEndOrThrow(file, bytes, expected);
-    } catch (const std::bad_alloc&) {
-        // status stays outOfMemory
-    }
-    if (status != Status::opened) {
+    const Outcome outcome = guarded([&] {
+        return readToEndOrThrow(file, bytes, expected) ? Outcome{} : failure(ExitStatus::unreadableInput);
+    });
+    if (!succeeded(outcome)) {
         bytes = std::vector<unsigned char>();
     }
-    return status;
+    return outcome;
 }
 
 // The input, readied for decoding.
@@ -94,7 +90,7 @@ struct InputFile {
 //   decodes to the pixels of the library's file reader wherever it can:
 //   `readerPath` names the very file opened, which stays open as `held`;
 //   where it has no such name, or can be read only once (a pipe), `bytes`
-//   holds it, read to its end. Gives back status::unreadableInput when the
+//   holds it, read to its end. Gives back ExitStatus::unreadableInput when the
 //   file cannot be opened or read, is empty, is a device (never read), or
 //   holds more than kMaxInputBytes to be read; out of memory when memory ran
 //   out reading it.
@@ -104,24 +100,21 @@ Outcome openInputFile(const std::string& path, InputFile& input)
     std::size_t size = 0;
     OsFile* file = openForReading(path, kind, size);
     if (file == nullptr) {
-        return failure(status::unreadableInput);
+        return failure(ExitStatus::unreadableInput);
     }
-    Status read = Status::unreadable;
+    Outcome outcome = failure(ExitStatus::unreadableInput);
     if (kind != FileKind::device) {
         input.readerPath = kind == FileKind::regular ? readerName(file) : std::string();
-        read = !input.readerPath.empty() ? Status::opened
-                                         : readToEnd(file, input.bytes, kind == FileKind::regular ? size : 0);
+        outcome = !input.readerPath.empty() ? Outcome{}
+                                            : readToEnd(file, input.bytes, kind == FileKind::regular ? size : 0);
     }
     if (input.readerPath.empty()) {
         closeFile(file);
     } else {
         input.held = file;
     }
-    if (read == Status::outOfMemory) {
-        return outOfMemory();
-    }
     const bool empty = input.readerPath.empty() && input.bytes.empty();
-    return read == Status::opened && !empty ? Outcome{} : failure(status::unreadableInput);
+    return succeeded(outcome) && empty ? failure(ExitStatus::unreadableInput) : outcome;
 }
 
 // The setting that gives the image library the folder for the temporary
@@ -194,7 +187,7 @@ struct Setting {
 // (removeScratchFolder), a crash and endGuardingDecoding remove with what
 // it holds. When the folder cannot be made, the copies go where they would
 // have gone.
-Setting guardDecoding(const char* text, int exitStatus)
+Setting guardDecoding(const char* text, ExitStatus exitStatus)
 {
     std::fflush(stdout);  // what was printed before stays before the text
     const char* setting = std::getenv(kTemporaryPathSetting);
@@ -202,7 +195,7 @@ Setting guardDecoding(const char* text, int exitStatus)
     if (makeScratchFolder(before.value.empty() ? temporaryFolder() : before.value)) {
         setEnvironment(kTemporaryPathSetting, scratchFolder);
     }
-    crashStatus = exitStatus;
+    crashStatus = static_cast<int>(exitStatus);
     prepareText(text);
     handleCrashes(exitAfterCrash);
     return before;
@@ -218,29 +211,26 @@ void endGuardingDecoding(const Setting& before)
     }
 }
 
-// Decodes `input`: by the library's file reader when it has a name for it,
-// else from its bytes.
+// Decodes `input`: by cv::imread when it has a name for it, else from its
+// bytes by cv::imdecode. OpenCV refuses some files by raising (a header
+// claiming more pixels than it accepts, say): those are unreadable inputs.
 Outcome decode(const InputFile& input, cv::Mat& image)
 {
     errno = 0;
-    try {
-        image = input.readerPath.empty() ? cv::imdecode(input.bytes, cv::IMREAD_COLOR)
-                                         : cv::imread(input.readerPath, cv::IMREAD_COLOR);
-    } catch (const cv::Exception& error) {
-        // The reader refuses some files by raising (a header claiming more
-        // pixels than it accepts, say): those are unreadable inputs.
-        if (isOutOfMemory(error)) {
-            return raised(error);
-        }
-    }
-    if (image.empty()) {
-        // The decoders catch a failed allocation of their own working memory
-        // (a progressive JPEG's coefficients, say) and return no image, as
-        // for a broken file; only the ENOMEM of that allocation tells the two
-        // apart.
-        return errno == ENOMEM ? outOfMemory() : failure(status::unreadableInput);
-    }
-    return Outcome{};
+    return guarded(
+        [&] {
+            image = input.readerPath.empty() ? cv::imdecode(input.bytes, cv::IMREAD_COLOR)
+                                             : cv::imread(input.readerPath, cv::IMREAD_COLOR);
+            // The decoders catch a failed allocation of their own working
+            // memory (a progressive JPEG's coefficients, say) and return no
+            // image, as for a broken file; only the ENOMEM of that allocation
+            // tells the two apart.
+            if (image.empty()) {
+                return errno == ENOMEM ? outOfMemory() : failure(ExitStatus::unreadableInput);
+            }
+            return Outcome{};
+        },
+        ExitStatus::unreadableInput);
 }
 
 } // namespace
@@ -264,7 +254,7 @@ Outcome readImage(const std::string& path, cv::Mat& image)
     }
     // Some third-party decoders abort on malformed files (a truncated DICOM
     // file, say) instead of reporting an error: such a file is unreadable.
-    const Setting before = guardDecoding(texts::readError, status::unreadableInput);
+    const Setting before = guardDecoding(texts::readError, ExitStatus::unreadableInput);
     outcome = guarded([&] { return decode(input, image); });
     endGuardingDecoding(before);
     if (input.held != nullptr) {
@@ -273,5 +263,5 @@ Outcome readImage(const std::string& path, cv::Mat& image)
     if (!succeeded(outcome)) {
         return outcome;
     }
-    return guarded([&] { return toEightBitColour(image) ? Outcome{} : failure(status::unreadableInput); });
+    return guarded([&] { return toEightBitColour(image) ? Outcome{} : failure(ExitStatus::unreadableInput); });
 }

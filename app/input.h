@@ -15,7 +15,7 @@
 //   file is decoded by the library's file reader, which gives what arrived
 //   of a file cut short, while a pipe is read to its end and decoded from
 //   memory. A decoder that crashes on a malformed file ends the run with the
-//   read error. Gives back success; status::unreadableInput for an input
+//   read error. Gives back success; ExitStatus::unreadableInput for an input
 //   that cannot be opened, read or decoded, or that the reader refuses; a
 //   processing failure when memory ran out or another error was raised.
 Outcome readImage(const std::string& path, cv::Mat& image);

@@ -30,29 +30,29 @@ void cleanUpOnInterruption()
     removeTemporaryFile();
 }
 
-int usage()
+ExitStatus usage()
 {
     printText(texts::banner);
     printText(texts::usage);
     std::fflush(stdout); // the texts show before the pause, even through a pipe
     std::getchar();
-    return status::wrongArguments;
+    return ExitStatus::wrongArguments;
 }
 
 // Prints the console text of `outcome`, if any, and gives its exit status.
-int report(const Outcome& outcome)
+ExitStatus report(const Outcome& outcome)
 {
     switch (outcome.status) {
-    case status::unreadableInput:
+    case ExitStatus::unreadableInput:
         printText(texts::readError);
         break;
-    case status::notWritten:
+    case ExitStatus::notWritten:
         printText(texts::writeError);
         break;
-    case status::notShown:
+    case ExitStatus::notShown:
         printText(texts::showError);
         break;
-    case status::processingFailed:
+    case ExitStatus::processingFailed:
         printText((texts::processingErrorPrefix + outcome.reason + "\n").c_str());
         break;
     default:
@@ -96,21 +96,21 @@ int main(int argc, char** argv)
 
     const std::vector<std::string> arguments = programArguments(argc, argv);
     if (arguments.size() != 1) {
-        return usage();
+        return static_cast<int>(usage());
     }
     handleInterruptions(cleanUpOnInterruption);
     // The steps give back what they meet; this catches what the glue
     // between them may raise (memory running out for a small allocation).
-    int exitStatus = status::success;
+    ExitStatus exitStatus = ExitStatus::success;
     try {
         exitStatus = report(run(arguments[0]));
     } catch (const std::exception& error) {
-        exitStatus = report(raised(error));
+        exitStatus = report(outcomeOf(error));
     }
     // Every other outcome has printed its text, which a console of the
     // program's own would take away with it.
-    if (exitStatus != status::success) {
+    if (exitStatus != ExitStatus::success) {
         waitOnOwnConsole();
     }
-    return exitStatus;
+    return static_cast<int>(exitStatus);
 }

@@ -136,15 +136,15 @@ Outcome saveResult(const cv::Mat& result)
     const int threads = std::max(cv::getNumThreads(), 1);
     Replacement replacement = beginReplacing(texts::outputName);
     if (replacement.file == nullptr) {
-        return failure(status::notWritten);
+        return failure(ExitStatus::notWritten);
     }
     const ByteSink sink = [&replacement](const unsigned char* bytes, std::size_t size) {
         return writeReplacement(replacement, bytes, size);
     };
     const PngWrite png = writePng(result, pngRunRows(result.cols), threads, sink);
-    const bool replaced = finishReplacing(replacement, png.status == PngWrite::written);
-    if (png.status == PngWrite::failed) {
+    const bool replaced = finishReplacing(replacement, png.ending == PngWrite::written);
+    if (png.ending == PngWrite::failed) {
         return processingFailure(png.failure);
     }
-    return replaced ? Outcome{} : failure(status::notWritten);
+    return replaced ? Outcome{} : failure(ExitStatus::notWritten);
 }

@@ -18,7 +18,7 @@ struct OsFile;
 //   puts it in the working directory as "lumaLeveller.png", all or nothing:
 //   an earlier file of that name is either replaced whole or left as it
 //   was, and no temporary file stays behind. The file is written as the
-//   encoder makes it. Gives back success; status::notWritten when the file
+//   encoder makes it. Gives back success; ExitStatus::notWritten when the file
 //   could not be written; a processing failure with the encoder's reason
 //   when the encoder failed (memory ran out, say).
 Outcome saveResult(const cv::Mat& result);

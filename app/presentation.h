@@ -20,6 +20,6 @@
 //   not closed; it goes with the process. A display that cannot be reached,
 //   or that goes away meanwhile, ends the run with the show error
 //   (exitOnDisplayFailure); any other failure of the window library, or a
-//   notice that the system could not show, gives back status::notShown, and memory running out or another error a
+//   notice that the system could not show, gives back ExitStatus::notShown, and memory running out or another error a
 //   processing failure.
 Outcome presentResult(const cv::Mat& result);

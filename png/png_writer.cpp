@@ -479,7 +479,7 @@ bool writeRun(const ByteSink& sink, const cv::Mat& image, std::vector<Run>& runs
 
 // Gives the whole file to `encoding`'s sink, each run as an IDAT chunk once
 // it is done.
-PngWrite writeFile(Encoding& encoding, const ByteSink& sink)
+PngWrite streamFile(Encoding& encoding, const ByteSink& sink)
 {
     if (!writeHeader(sink, encoding.image)) {
         return {PngWrite::refused, nullptr};
@@ -556,7 +556,7 @@ PngWrite writePng(const cv::Mat& image, int runRows, int threads, const ByteSink
     Encoding encoding{image, runs, kRunsPerThread * static_cast<std::size_t>(threads)};
     std::vector<std::thread> workers;
     startWorkers(encoding, std::min<std::size_t>(static_cast<std::size_t>(threads), runs.size()), workers);
-    const PngWrite result = writeFile(encoding, sink);
+    const PngWrite result = streamFile(encoding, sink);
     {
         const std::lock_guard<std::mutex> lock(encoding.mutex);
         encoding.stopped = true;

@@ -31,7 +31,7 @@ std::string encode(const cv::Mat& image, int runRows, int threads)
         png.append(reinterpret_cast<const char*>(bytes), size);
         return true;
     });
-    EXPECT_EQ(written.status, PngWrite::written) << (written.failure != nullptr ? written.failure : "");
+    EXPECT_EQ(written.ending, PngWrite::written) << (written.failure != nullptr ? written.failure : "");
     return png;
 }
 
@@ -159,7 +159,7 @@ TEST(PngWriter, ARefusingSinkEndsTheWriteAtOnce)
             taken += size;
             return taken <= accepted;
         });
-        EXPECT_EQ(written.status, PngWrite::refused) << "not the encoder's failure";
+        EXPECT_EQ(written.ending, PngWrite::refused) << "not the encoder's failure";
         EXPECT_EQ(written.failure, nullptr);
         EXPECT_EQ(callsAfterRefusal, 0);
     }
@@ -183,7 +183,7 @@ TEST(PngWriter, WhatItCannotWriteIsRefusedBeforeAnyByte)
             return called = true;
         });
         EXPECT_FALSE(called);
-        EXPECT_EQ(written.status, PngWrite::failed);
+        EXPECT_EQ(written.ending, PngWrite::failed);
         EXPECT_NE(written.failure, nullptr);
     }
 }
@@ -206,7 +206,7 @@ TEST(PngWriter, MemoryRunningOutIsTheEncodersFailure)
     ASSERT_EQ(::setrlimit(RLIMIT_AS, &limited), 0);
     const PngWrite written = writePng(image, 4000, 2, [](const unsigned char*, std::size_t) { return true; });
     ASSERT_EQ(::setrlimit(RLIMIT_AS, &before), 0);
-    EXPECT_EQ(written.status, PngWrite::failed);
+    EXPECT_EQ(written.ending, PngWrite::failed);
     EXPECT_STREQ(written.failure, "out of memory");
 }
 
@@ -315,7 +315,7 @@ TEST(PngWriter, ASlowSinkHoldsTwoRunsPerThreadAtMost)
         png.append(reinterpret_cast<const char*>(bytes), size);
         return true;
     });
-    ASSERT_EQ(written.status, PngWrite::written);
+    ASSERT_EQ(written.ending, PngWrite::written);
     EXPECT_TRUE(decodesTo(png, painted)) << "a run was deflated more than " << ahead << " runs ahead of the sink";
 }
 

@@ -55,7 +55,7 @@ TEST_F(Replacing, RunningOutOfTemporaryNamesIsAWriteFailure)
     Replacement replacement = beginReplacing("result.png");
     EXPECT_FALSE(writeReplacement(replacement, kNew, 8));
     EXPECT_EQ(fake.creations, 100);
-    EXPECT_EQ(saveResult(cv::Mat(2, 2, CV_8UC3)).status, status::notWritten);
+    EXPECT_EQ(saveResult(cv::Mat(2, 2, CV_8UC3)).status, ExitStatus::notWritten);
 }
 
 TEST_F(Replacing, WhatIsKeptReplacesTheFileAndWhatIsDroppedLeavesIt)
@@ -113,7 +113,7 @@ TEST(Decoding, TheLibraryWritesToAPrivateFolderThatAnInterruptionAndTheEndRemove
             }
         };
         cv::Mat image;
-        EXPECT_EQ(readImage("input", image).status, status::unreadableInput);
+        EXPECT_EQ(readImage("input", image).status, ExitStatus::unreadableInput);
         EXPECT_TRUE(guarded);
         const char* after = std::getenv("OPENCV_TEMP_PATH");
         EXPECT_EQ(after != nullptr ? std::string(after) : "unset", setting != nullptr ? setting : "unset");
