@@ -1,9 +1,7 @@
 // The PNG writer: the library's decoder gives back every pixel and the
 // stream is well-formed however the rows are cut into runs; the bytes do
 // not depend on the threads, and pngcheck accepts them; a refusing sink or
-// a failed encoder ends the write. And the streamed file replacement keeps
-// the earlier file when what it writes fails.
-#include "output.h"
+// a failed encoder ends the write.
 #include "png_writer.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +11,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -271,27 +268,6 @@ TEST(PngWriter, OneThreadAndFourWriteTheSameBytesThatPngcheckAccepts)
     for (const int row : {701, 1163, 1164, 1299})
         EXPECT_EQ(int(filtered[row * rowSize]), 1) << "row " << row;
     fs::remove(file);
-}
-
-TEST(ReplaceFile, TheFileIsWhatTheProducerWroteOrStaysAsItWas)
-{
-    const fs::path folder = fs::temp_directory_path() / ("lumaLeveller-replace-" + std::to_string(::getpid()));
-    fs::create_directories(folder);
-    const fs::path before = fs::current_path();
-    fs::current_path(folder);
-    for (const bool succeeds : {false, true}) {
-        SCOPED_TRACE(succeeds);
-        std::ofstream("result.png") << "earlier";
-        Replacement replacement = beginReplacing("result.png");
-        EXPECT_TRUE(writeReplacement(replacement, reinterpret_cast<const unsigned char*>("new "), 4));
-        EXPECT_TRUE(writeReplacement(replacement, reinterpret_cast<const unsigned char*>("file"), 4));
-        EXPECT_EQ(finishReplacing(replacement, succeeds), succeeds);
-        std::ifstream in("result.png");
-        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), succeeds ? "new file" : "earlier");
-        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1) << "no temporary left";
-    }
-    fs::current_path(before);
-    fs::remove_all(folder);
 }
 
 // A slow sink leaves the threads at most 2 x threads runs ahead of it: on
