@@ -1,5 +1,6 @@
 #include "input.h"
 
+#include "clean_up.h"
 #include "colour_image.h"
 #include "platform.h"
 #include "texts.h"
@@ -7,7 +8,6 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -117,16 +117,12 @@ Outcome openInputFile(const std::string& path, InputFile& input)
     return succeeded(outcome) && empty ? failure(ExitStatus::unreadableInput) : outcome;
 }
 
-// The setting that gives the image library the folder for the temporary
-// copies it decodes some formats from (those whose decoders cannot read
-// from memory); without it they go to the system's temporary folder.
+// The setting that gives OpenCV the folder for the temporary copies it
+// decodes some formats from (those whose decoders cannot read from memory);
+// without it they go to the system's temporary folder.
 constexpr const char* kTemporaryPathSetting = "OPENCV_TEMP_PATH";
 
-// The run's own folder for those copies while the decoding is guarded,
-// which an interruption and a crash remove: its path is in place before the
-// flag is set. And the status a crash exits with.
-char scratchFolder[4096];
-std::atomic<bool> scratchMade{false};
+// The status a crash while decoding exits with.
 int crashStatus = 0;
 
 // A number that no other user can foresee, so that a folder that all may
@@ -141,59 +137,76 @@ unsigned int unforeseeable()
     }
 }
 
-// Makes the scratch folder inside `parent`: "lumaLeveller.<process
+// Makes the scratch folder inside `parent`, "lumaLeveller.<process
 // id>-<n>", n eight hex digits, from an unforeseeable number on, the first
-// of 100 that nothing has; false when none could be made.
-bool makeScratchFolder(const std::string& parent)
+// of 100 that nothing has, and registers it for removal (clean_up.h) once
+// made, so that an interruption never removes a folder of another's; its
+// path, or empty when none could be made.
+std::string makeScratchFolder(const std::string& parent)
 {
     constexpr unsigned int kNameTries = 100;
-    const bool separated = !parent.empty() && parent.back() == '/';
+    const char* separator = !parent.empty() && parent.back() == '/' ? "" : "/";
     const unsigned int first = unforeseeable();
+    char folder[kMaxLeftoverPath];
     for (unsigned int attempt = 0; attempt < kNameTries && !parent.empty(); ++attempt) {
-        const int length = std::snprintf(scratchFolder, sizeof scratchFolder, "%s%slumaLeveller.%lu-%08x",
-                                         parent.c_str(), separated ? "" : "/", processId(), first + attempt);
+        const int length = std::snprintf(folder, sizeof folder, "%s%slumaLeveller.%lu-%08x", parent.c_str(),
+                                         separator, processId(), first + attempt);
         bool exists = false;
-        if (length < 0 || static_cast<std::size_t>(length) >= sizeof scratchFolder) {
-            return false;
+        if (length < 0 || static_cast<std::size_t>(length) >= sizeof folder) {
+            return std::string();
         }
-        if (makeFolder(scratchFolder, exists)) {
-            scratchMade = true;
-            return true;
+        if (makeFolder(folder, exists)) {
+            registerLeftover(Leftover::folder, folder);
+            return folder;
         }
         if (!exists) {
-            return false;
+            return std::string();
         }
     }
-    return false;
+    return std::string();
+}
+
+// Removes the scratch folder at the decoding's end. A file in it that
+// another process holds open (a virus scanner, on Windows) keeps it for a
+// moment: tried again every 20 ms for up to three seconds.
+void removeScratchFolder(const std::string& folder)
+{
+    constexpr std::chrono::milliseconds kPause{20};
+    for (int tries = 0; !removeFolder(folder.c_str()) && tries < 150; ++tries) {
+        std::this_thread::sleep_for(kPause);
+    }
+    forgetLeftover(Leftover::folder);
 }
 
 [[noreturn]] void exitAfterCrash()
 {
-    removeScratchFolder();
+    removeLeftovers();
     printPreparedText();
     waitOnOwnConsole();
     std::_Exit(crashStatus);
 }
 
-// The library's temporary-folder setting before the guard changed it.
+// OpenCV's temporary-folder setting before the guard changed it, and the
+// scratch folder made in its place (empty: none).
 struct Setting {
     bool wasSet;
     std::string value;
+    std::string scratchFolder;
 };
 
 // From guardDecoding to endGuardingDecoding, a crash prints `text` and
-// exits with `exitStatus`, and the library's temporary copies go to a new
-// private folder inside the one it would use, which an interruption
-// (removeScratchFolder), a crash and endGuardingDecoding remove with what
-// it holds. When the folder cannot be made, the copies go where they would
-// have gone.
+// exits with `exitStatus`, and OpenCV's temporary copies go to a new private
+// folder inside the one it would use, which an interruption, a crash and
+// endGuardingDecoding remove with what it holds. When the folder cannot be
+// made, the copies go where they would have gone.
 Setting guardDecoding(const char* text, ExitStatus exitStatus)
 {
     std::fflush(stdout);  // what was printed before stays before the text
     const char* setting = std::getenv(kTemporaryPathSetting);
-    const Setting before{setting != nullptr, setting != nullptr ? setting : ""};
-    if (makeScratchFolder(before.value.empty() ? temporaryFolder() : before.value)) {
-        setEnvironment(kTemporaryPathSetting, scratchFolder);
+    Setting before{setting != nullptr, setting != nullptr ? setting : "", std::string()};
+    before.scratchFolder = makeScratchFolder(before.value.empty() ? temporaryFolder() : before.value);
+    if (!before.scratchFolder.empty()) {
+        setEnvironment(kTemporaryPathSetting, before.scratchFolder.c_str());
     }
     crashStatus = static_cast<int>(exitStatus);
     prepareText(text);
@@ -204,10 +217,9 @@ Setting guardDecoding(const char* text, ExitStatus exitStatus)
 void endGuardingDecoding(const Setting& before)
 {
     endHandlingCrashes();
-    if (scratchMade) {
+    if (!before.scratchFolder.empty()) {
         setEnvironment(kTemporaryPathSetting, before.wasSet ? before.value.c_str() : nullptr);
-        removeScratchFolder();
-        scratchMade = false;
+        removeScratchFolder(before.scratchFolder);
     }
 }
 
@@ -234,16 +246,6 @@ Outcome decode(const InputFile& input, cv::Mat& image)
 }
 
 } // namespace
-
-void removeScratchFolder()
-{
-    // A file that the decoder still holds open keeps the folder for a
-    // moment (Windows): tried again every 20 ms for up to three seconds.
-    constexpr std::chrono::milliseconds kPause{20};
-    for (int tries = 0; scratchMade && !removeFolder(scratchFolder) && tries < 150; ++tries) {
-        std::this_thread::sleep_for(kPause);
-    }
-}
 
 Outcome readImage(const std::string& path, cv::Mat& image)
 {

@@ -19,7 +19,3 @@
 //   that cannot be opened, read or decoded, or that the reader refuses; a
 //   processing failure when memory ran out or another error was raised.
 Outcome readImage(const std::string& path, cv::Mat& image);
-
-// Removes the decoder's scratch folder while the decoding is under way,
-// allocating nothing: what an interruption must clean up of the reading.
-void removeScratchFolder();

@@ -5,6 +5,7 @@
 // Reads IMAGE, flattens its illumination, writes the result to
 // "lumaLeveller.png" in the working directory, shows it and confirms with a
 // notice. The exit status tells the outcome (see texts.h).
+#include "clean_up.h"
 #include "illumination.h"
 #include "input.h"
 #include "outcome.h"
@@ -21,14 +22,6 @@
 #include <vector>
 
 namespace {
-
-// What an interruption removes before the run ends as the system would end
-// it: the temporary result file, the decoder's scratch folder.
-void cleanUpOnInterruption()
-{
-    removeScratchFolder();
-    removeTemporaryFile();
-}
 
 ExitStatus usage()
 {
@@ -98,7 +91,7 @@ int main(int argc, char** argv)
     if (arguments.size() != 1) {
         return static_cast<int>(usage());
     }
-    handleInterruptions(cleanUpOnInterruption);
+    handleInterruptions(removeLeftovers);
     // The steps give back what they meet; this catches what the glue
     // between them may raise (memory running out for a small allocation).
     ExitStatus exitStatus = ExitStatus::success;

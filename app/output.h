@@ -32,15 +32,12 @@ struct Replacement {
     bool failed;               // a write failed: no more are made
 };
 
-// Removes the temporary file of a replacement under way, allocating
-// nothing: what an interruption must clean up of the writing.
-void removeTemporaryFile();
-
 // Starts replacing the file `name` in the working directory: a new, hidden
 // temporary file of this process's own (".<name>.<process id>-<n>.tmp", n
-// the first of 0 to 99 that no file has), which the content is written
-// into as it is made, never held in memory whole. No file is made when all 100 names are taken or the
-// system refuses: every write then fails.
+// the first of 0 to 99 that no file has), which an interruption or a crash
+// removes (clean_up.h) and the content is written into as it is made,
+// never held in memory whole. No file is made when all 100 names are taken
+// or the system refuses: every write then fails.
 Replacement beginReplacing(const char* name);
 
 // Writes the next `size` bytes into the replacement; false once a write has

@@ -7,8 +7,8 @@
 // Wine would not). Another process holds the file (it has it open without
 // sharing deletion: a virus scanner, an image viewer) when the rename fails
 // with a sharing violation or denied access. Creations, renames and
-// removals hold a slim reader/writer lock, which the interruption handler
-// takes for good (files.h). Folders are named in the ANSI code page, in
+// removals of files and folders hold a slim reader/writer lock, which the
+// interruption handler takes for good (files.h). Folders are named in the ANSI code page, in
 // which the library reads paths; the folder for temporary files is the
 // user's, when that code page holds its path. A folder is not removed while
 // a file in it is held open (by the decoder, when an interruption runs
@@ -264,16 +264,21 @@ std::string temporaryFolder()
 
 bool makeFolder(const char* path, bool& exists)
 {
+    lockChanges();
     const bool made = CreateDirectoryA(path, nullptr) != 0;
     exists = !made && GetLastError() == ERROR_ALREADY_EXISTS;
+    unlockChanges();
     return made;
 }
 
 bool removeFolder(const char* path)
 {
+    lockChanges();
     removeFilesIn(path);
     const bool removed = RemoveDirectoryA(path) != 0;
-    return removed || GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+    const DWORD error = GetLastError();
+    unlockChanges();
+    return removed || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 OsFile* openForReading(const std::string& path, FileKind& kind, std::size_t& size)
