@@ -79,7 +79,7 @@ Outcome readToEnd(OsFile* file, std::vector<unsigned char>& bytes, std::size_t e
 
 // The input, readied for decoding.
 struct InputFile {
-    std::string readerPath;           // a name the library's file reader takes, or empty
+    std::string readerPath;           // a name cv::imread takes, or empty
     std::vector<unsigned char> bytes; // else the input, read to its end
     OsFile* held;                     // the file readerPath names, open until decoded
 };
@@ -87,13 +87,12 @@ struct InputFile {
 // openInputFile
 //
 //   Opens the file at `path` once and readies it in `input` so that it
-//   decodes to the pixels of the library's file reader wherever it can:
-//   `readerPath` names the very file opened, which stays open as `held`;
-//   where it has no such name, or can be read only once (a pipe), `bytes`
-//   holds it, read to its end. Gives back ExitStatus::unreadableInput when the
-//   file cannot be opened or read, is empty, is a device (never read), or
-//   holds more than kMaxInputBytes to be read; out of memory when memory ran
-//   out reading it.
+//   decodes to the pixels of cv::imread wherever it can: `readerPath` names
+//   the very file opened, which stays open as `held`; where it has no such
+//   name, or can be read only once (a pipe), `bytes` holds it, read to its
+//   end. Gives back ExitStatus::unreadableInput when the file cannot be
+//   opened or read, is empty, is a device (never read), or holds more than
+//   kMaxInputBytes to be read; out of memory when memory ran out reading it.
 Outcome openInputFile(const std::string& path, InputFile& input)
 {
     FileKind kind = FileKind::device;

@@ -83,7 +83,7 @@ Outcome run(const std::string& path)
 
 int main(int argc, char** argv)
 {
-    // The library's own warnings on stderr would repeat what the program's
+    // OpenCV's own warnings on stderr would repeat what the program's
     // texts say; its errors still show.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
 

@@ -1,7 +1,7 @@
-// The PNG writer: the library's decoder gives back every pixel and the
-// stream is well-formed however the rows are cut into runs; the bytes do
-// not depend on the threads, and pngcheck accepts them; a refusing sink or
-// a failed encoder ends the write.
+// The PNG writer: OpenCV's decoder (cv::imdecode) gives back every pixel and
+// the stream is well-formed however the rows are cut into runs; the bytes do
+// not depend on the threads, and pngcheck accepts them; a refusing sink or a
+// failed encoder ends the write.
 #include "png_writer.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Windows: the arguments come from the wide command line
 // (CommandLineToArgvW) as UTF-8, so that a file name with characters
-// outside the ANSI code page reaches the reader whole. Console texts are
+// outside the ANSI code page reaches cv::imread whole. Console texts are
 // written as UTF-16 with WriteConsoleW on a console, and as bytes in the
 // console's output code page (the ANSI code page with no console) when
 // standard output is a file or a pipe; a prepared text is converted both
