@@ -5,6 +5,7 @@
 // Reads IMAGE, flattens its illumination, writes the result to
 // "lumaLeveller.png" in the working directory, shows it and confirms with a
 // notice. The exit status tells the outcome (see texts.h).
+#include "clean_up.h"
 #include "illumination.h"
 #include "input.h"
 #include "outcome.h"
@@ -22,37 +23,29 @@
 
 namespace {
 
-// What an interruption removes before the run ends as the system would end
-// it: the temporary result file, the decoder's scratch folder.
-void cleanUpOnInterruption()
-{
-    removeScratchFolder();
-    removeTemporaryFile();
-}
-
-int usage()
+ExitStatus usage()
 {
     printText(texts::banner);
     printText(texts::usage);
     std::fflush(stdout); // the texts show before the pause, even through a pipe
     std::getchar();
-    return status::wrongArguments;
+    return ExitStatus::wrongArguments;
 }
 
 // Prints the console text of `outcome`, if any, and gives its exit status.
-int report(const Outcome& outcome)
+ExitStatus report(const Outcome& outcome)
 {
     switch (outcome.status) {
-    case status::unreadableInput:
+    case ExitStatus::unreadableInput:
         printText(texts::readError);
         break;
-    case status::notWritten:
+    case ExitStatus::notWritten:
         printText(texts::writeError);
         break;
-    case status::notShown:
+    case ExitStatus::notShown:
         printText(texts::showError);
         break;
-    case status::processingFailed:
+    case ExitStatus::processingFailed:
         printText((texts::processingErrorPrefix + outcome.reason + "\n").c_str());
         break;
     default:
@@ -91,27 +84,27 @@ Outcome run(const std::string& path)
 
 int main(int argc, char** argv)
 {
-    // The library's own warnings on stderr would repeat what the program's
+    // OpenCV's own warnings on stderr would repeat what the program's
     // texts say; its errors still show.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
 
     const std::vector<std::string> arguments = programArguments(argc, argv);
     if (arguments.size() != 1) {
-        return usage();
+        return static_cast<int>(usage());
     }
-    handleInterruptions(cleanUpOnInterruption);
+    handleInterruptions(removeLeftovers);
     // The steps give back what they meet; this catches what the glue
     // between them may raise (memory running out for a small allocation).
-    int exitStatus = status::success;
+    ExitStatus exitStatus = ExitStatus::success;
     try {
         exitStatus = report(run(arguments[0]));
     } catch (const std::exception& error) {
-        exitStatus = report(raised(error));
+        exitStatus = report(outcomeOf(error));
     }
     // Every other outcome has printed its text, which a console of the
     // program's own would take away with it.
-    if (exitStatus != status::success) {
+    if (exitStatus != ExitStatus::success) {
         waitOnOwnConsole();
     }
-    return exitStatus;
+    return static_cast<int>(exitStatus);
 }

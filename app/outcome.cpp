@@ -5,7 +5,7 @@
 #include <new>
 #include <sstream>
 
-Outcome failure(int exitStatus)
+Outcome failure(ExitStatus exitStatus)
 {
     return {exitStatus, std::string()};
 }
@@ -22,7 +22,7 @@ Outcome processingFailure(const std::string& reason)
         const std::size_t last = line.find_last_not_of(" \t\r");
         joined += (joined.empty() ? "" : " ") + line.substr(first, last - first + 1);
     }
-    return {status::processingFailed, joined};
+    return {ExitStatus::processingFailed, joined};
 }
 
 Outcome outOfMemory()
@@ -30,17 +30,13 @@ Outcome outOfMemory()
     return processingFailure(texts::outOfMemoryReason);
 }
 
-bool isOutOfMemory(const std::exception& error)
+Outcome outcomeOf(const std::exception& error, ExitStatus refusal)
 {
-    const auto* libraryError = dynamic_cast<const cv::Exception*>(&error);
-    return libraryError != nullptr ? libraryError->code == cv::Error::StsNoMem
-                                   : dynamic_cast<const std::bad_alloc*>(&error) != nullptr;
-}
-
-Outcome raised(const std::exception& error)
-{
-    if (const auto* libraryError = dynamic_cast<const cv::Exception*>(&error)) {
-        return processingFailure(libraryError->err);
+    if (const auto* openCvError = dynamic_cast<const cv::Exception*>(&error)) {
+        if (openCvError->code == cv::Error::StsNoMem || refusal == ExitStatus::processingFailed) {
+            return processingFailure(openCvError->err);
+        }
+        return failure(refusal);
     }
-    return isOutOfMemory(error) ? outOfMemory() : processingFailure(error.what());
+    return dynamic_cast<const std::bad_alloc*>(&error) != nullptr ? outOfMemory() : processingFailure(error.what());
 }

@@ -1,11 +1,11 @@
 #include "output.h"
 
+#include "clean_up.h"
 #include "platform.h"
 #include "png_writer.h"
 #include "texts.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -26,36 +26,32 @@ constexpr std::chrono::milliseconds kHeldRetryTime{2000};
 constexpr std::chrono::milliseconds kFirstPause{10};
 constexpr std::chrono::milliseconds kLongestPause{500};
 
-// The temporary file an interruption removes. The name is in place before
-// the flag is set, and the flag cleared before the name changes, so that
-// the clean-up, on whatever thread, reads it whole. Set before the file is
-// made and cleared once it is renamed or removed: a clean-up between finds
-// no file and removes none.
-char registeredName[64];
-std::atomic<bool> nameRegistered{false};
+// The longest temporary name, its terminating null included.
+constexpr std::size_t kMaxTemporaryName = 64;
 
 // The temporary name of the `attempt`th try for `name`, or false when it
 // does not fit.
-bool temporaryName(const std::string& name, int attempt, char (&candidate)[sizeof registeredName])
+bool temporaryName(const std::string& name, int attempt, char (&candidate)[kMaxTemporaryName])
 {
     const int length =
         std::snprintf(candidate, sizeof candidate, ".%s.%lu-%d.tmp", name.c_str(), processId(), attempt);
     return length > 0 && static_cast<std::size_t>(length) < sizeof candidate;
 }
 
-// Makes the temporary file, registered for removal.
+// Makes the temporary file, registered for removal (clean_up.h) before it
+// is made, so that an interruption between the two finds no file and
+// removes none, and forgotten when it could not be made.
 OsFile* createTemporary(Replacement& replacement)
 {
-    char candidate[sizeof registeredName];
+    char candidate[kMaxTemporaryName];
     for (int attempt = 0; attempt < kNameTries && temporaryName(replacement.name, attempt, candidate); ++attempt) {
-        std::copy(std::begin(candidate), std::end(candidate), registeredName);
-        nameRegistered = true;
+        registerLeftover(Leftover::file, candidate);
         bool exists = false;
         if (OsFile* file = createNewFile(candidate, exists)) {
             replacement.temporaryName = candidate;
             return file;
         }
-        nameRegistered = false;
+        forgetLeftover(Leftover::file);
         if (!exists) {
             break;
         }
@@ -96,13 +92,6 @@ bool renameWhenFree(const char* from, const char* to)
 
 } // namespace
 
-void removeTemporaryFile()
-{
-    if (nameRegistered) {
-        removeFile(registeredName);
-    }
-}
-
 Replacement beginReplacing(const char* name)
 {
     Replacement replacement{name, std::string(), nullptr, false};
@@ -130,7 +119,7 @@ bool finishReplacing(Replacement& replacement, bool keep)
     if (!renamed) {
         removeFile(temporary);
     }
-    nameRegistered = false;
+    forgetLeftover(Leftover::file);
     return renamed;
 }
 
@@ -139,7 +128,7 @@ Outcome saveResult(const cv::Mat& result, const std::vector<unsigned char>& prof
     const int threads = std::max(cv::getNumThreads(), 1);
     Replacement replacement = beginReplacing(texts::outputName);
     if (replacement.file == nullptr) {
-        return failure(status::notWritten);
+        return failure(ExitStatus::notWritten);
     }
     const ByteSink sink = [&replacement](const unsigned char* bytes, std::size_t size) {
         return writeReplacement(replacement, bytes, size);
@@ -147,9 +136,9 @@ Outcome saveResult(const cv::Mat& result, const std::vector<unsigned char>& prof
     const PngProfile colours{kProfileName, profile.data(), profile.size()};
     const PngWrite png =
         writePng(result, pngRunRows(result.cols), threads, sink, profile.empty() ? nullptr : &colours);
-    const bool replaced = finishReplacing(replacement, png.status == PngWrite::written);
-    if (png.status == PngWrite::failed) {
+    const bool replaced = finishReplacing(replacement, png.ending == PngWrite::written);
+    if (png.ending == PngWrite::failed) {
         return processingFailure(png.failure);
     }
-    return replaced ? Outcome{} : failure(status::notWritten);
+    return replaced ? Outcome{} : failure(ExitStatus::notWritten);
 }

@@ -14,13 +14,13 @@ struct OsFile;
 // saveResult
 //
 //   Encodes `result` (8-bit, 3 channels, blue-green-red) as PNG with
-//   writePng, on as many threads as the image library uses, in runs of
-//   pngRunRows rows (so the file's bytes do not depend on the threads), and
-//   puts it in the working directory as "lumaLeveller.png", all or nothing:
-//   an earlier file of that name is either replaced whole or left as it
-//   was, and no temporary file stays behind. The file is written as the
-//   encoder makes it. Gives back success; status::notWritten when the file
-//   could not be written; a processing failure with the encoder's reason
+//   writePng, on as many threads as OpenCV uses (cv::getNumThreads), in runs
+//   of pngRunRows rows (so the file's bytes do not depend on the threads),
+//   and puts it in the working directory as "lumaLeveller.png", all or
+//   nothing: an earlier file of that name is either replaced whole or left as
+//   it was, and no temporary file stays behind. The file is written as the
+//   encoder makes it. Gives back success; ExitStatus::notWritten when the
+//   file could not be written; a processing failure with the encoder's reason
 //   when the encoder failed (memory ran out, say). A `profile` (the bytes
 //   of an ICC profile for RGB) goes into the file as its iCCP chunk; none
 //   when it is empty.
@@ -35,15 +35,12 @@ struct Replacement {
     bool failed;               // a write failed: no more are made
 };
 
-// Removes the temporary file of a replacement under way, allocating
-// nothing: what an interruption must clean up of the writing.
-void removeTemporaryFile();
-
 // Starts replacing the file `name` in the working directory: a new, hidden
 // temporary file of this process's own (".<name>.<process id>-<n>.tmp", n
-// the first of 0 to 99 that no file has), which the content is written
-// into as it is made, never held in memory whole. No file is made when all 100 names are taken or the
-// system refuses: every write then fails.
+// the first of 0 to 99 that no file has), which an interruption or a crash
+// removes (clean_up.h) and the content is written into as it is made,
+// never held in memory whole. No file is made when all 100 names are taken
+// or the system refuses: every write then fails.
 Replacement beginReplacing(const char* name);
 
 // Writes the next `size` bytes into the replacement; false once a write has

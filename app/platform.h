@@ -1,10 +1,11 @@
-// What lumaLeveller needs from the operating system and its window toolkit:
-// primitives only, the parts that differ between the systems. What is built
-// on them (the result file replaced all or nothing, the decoder's scratch
-// folder, what an interruption or a crash removes) is written once, in
-// input.cpp, output.cpp and main.cpp. Three files per platform, of the same
-// names in app/linux/ (POSIX and Qt) and app/windows/ (Win32): process.cpp,
-// files.cpp, window.cpp; each says how it keeps what is promised here.
+// What lumaLeveller needs from the operating system and its window toolkit
+// (Qt on Linux, Win32 on Windows): primitives only, the parts that differ
+// between the systems. What is built on them (the result file replaced all or
+// nothing, the decoder's scratch folder, what an interruption or a crash
+// removes) is written once, in input.cpp, output.cpp and clean_up.cpp. Three
+// files per platform, of the same names in app/linux/ (POSIX and Qt) and
+// app/windows/ (Win32): process.cpp, files.cpp, window.cpp; each says how it
+// keeps what is promised here.
 #pragma once
 
 #include <cstddef>
@@ -14,7 +15,7 @@
 // --- The process and its console (process.cpp) ---
 
 // The command line's arguments after the program name, as UTF-8 where the
-// system can say (so that any file name reaches the reader whole).
+// system can say (so that any file name reaches cv::imread whole).
 std::vector<std::string> programArguments(int argc, char** argv);
 
 // Writes a UTF-8 text to standard output followed by a line feed, as puts
@@ -23,7 +24,8 @@ std::vector<std::string> programArguments(int argc, char** argv);
 void printText(const char* text);
 
 // Readies `text` for printPreparedText, which prints it as printText would
-// but allocates nothing, so that a crash handler may call it.
+// but keeps the handlers' rule (clean_up.h), so that a crash handler may
+// call it.
 void prepareText(const char* text);
 void printPreparedText();
 
@@ -37,21 +39,27 @@ void waitOnOwnConsole();
 // This process's id, for names no other running process makes.
 unsigned long processId();
 
-// Sets the environment variable `name` to `value`, as the image library
-// reads it (getenv); removes it when `value` is null.
+// Sets the environment variable `name` to `value`, as OpenCV reads it
+// (getenv); removes it when `value` is null.
 void setEnvironment(const char* name, const char* value);
 
 // From now on, an interruption (Ctrl+C, a closed terminal or console, a
 // polite kill), unless the run ignores it, calls `cleanUp` and then ends
-// the run as the system would have ended it. `cleanUp` runs on the thread
-// that installed it, or, where it runs on one of its own, while files.cpp
-// makes, renames and removes no file; it may call removeFile and
-// removeFolder only.
+// the run as the system would have ended it. `cleanUp` keeps the handlers'
+// rule (clean_up.h). It runs on the thread that installed it, or, where it
+// runs on one of its own (Windows), once files.cpp makes, renames and
+// removes no more files or folders for other threads, and once the span
+// from handleCrashes to endHandlingCrashes has ended, or three seconds
+// have passed in it.
 void handleInterruptions(void (*cleanUp)());
 
 // From handleCrashes to endHandlingCrashes, a crash (an abort, a memory
 // fault, an illegal instruction or a stack overflow) calls `onCrash`, which
-// must end the process and may call only what allocates nothing.
+// must end the process and keeps the handlers' rule (clean_up.h). The span
+// is where third-party decoders run, which may hold files open in a folder
+// that an interruption removes: where the interruption handler runs on a
+// thread of its own (Windows), it waits for the span to end, as a file held
+// open cannot be removed there.
 void handleCrashes(void (*onCrash)());
 void endHandlingCrashes();
 
@@ -83,22 +91,23 @@ bool closeFile(OsFile* file);
 // open for the moment, so that a later try may succeed.
 bool renameOver(const char* from, const char* to, bool& held);
 
-// Removes the file `name`, if it can.
+// Removes the file `name`, if it can, with one try; keeps the handlers'
+// rule (clean_up.h).
 void removeFile(const char* name);
 
-// The system's folder for temporary files, as the image library reads
-// paths; empty when there is none, or it cannot be given so.
+// The system's folder for temporary files, as OpenCV reads paths; empty when
+// there is none, or it cannot be given so.
 std::string temporaryFolder();
 
-// Makes the folder `path` (as the image library reads paths), new, that
-// only this user can use; false when it cannot, with `exists` telling
-// whether that is because something of that name exists.
+// Makes the folder `path` (as OpenCV reads paths), new, that only this user
+// can use; false when it cannot, with `exists` telling whether that is
+// because something of that name exists.
 bool makeFolder(const char* path, bool& exists);
 
 // Removes the files that lie directly in the folder `path`, then the
-// folder, allocating nothing; false when a file in it is held open by
-// another process for the moment (Windows), so that a later try may
-// succeed: the folder then stays with the files held.
+// folder, with one try, keeping the handlers' rule (clean_up.h); false when
+// a file in it is held open for the moment (Windows), so that a later try
+// may succeed: the folder then stays with the files held.
 bool removeFolder(const char* path);
 
 // What an input file is: a device (a console, a terminal, a disk opened
@@ -117,17 +126,16 @@ OsFile* openForReading(const std::string& path, FileKind& kind, std::size_t& siz
 // negative number for an error.
 long long readFile(OsFile* file, unsigned char* buffer, std::size_t capacity);
 
-// A name by which the image library's file reader (cv::imread) opens the
-// very regular file open as `file`, while it stays open; empty when there
-// is none.
+// A name by which cv::imread opens the very regular file open as `file`,
+// while it stays open; empty when there is none.
 std::string readerName(OsFile* file);
 
 // --- The window and the notice (window.cpp) ---
 
-// Makes a failure of the window toolkit to reach a display (none named, or
-// gone while the window is up) end the process cleanly: print `text`, exit
-// with `exitStatus`, instead of the toolkit's abort and core dump. Call
-// before the first window opens.
+// Makes a failure of the window toolkit (Qt on Linux) to reach a display
+// (none named, or gone while the window is up) end the process cleanly:
+// print `text`, exit with `exitStatus`, instead of Qt's abort and core dump.
+// Call before the first window opens.
 void exitOnDisplayFailure(const char* text, int exitStatus);
 
 // Where a window is, and the room around it, in the units the window draws

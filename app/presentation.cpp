@@ -49,15 +49,6 @@ bool show(const cv::Mat& result)
 
 Outcome presentResult(const cv::Mat& result)
 {
-    exitOnDisplayFailure(texts::showError, status::notShown);
-    try {
-        if (!show(result)) {
-            return failure(status::notShown);
-        }
-    } catch (const cv::Exception& error) {
-        return isOutOfMemory(error) ? raised(error) : failure(status::notShown);
-    } catch (const std::exception& error) {
-        return raised(error);
-    }
-    return Outcome{};
+    exitOnDisplayFailure(texts::showError, static_cast<int>(ExitStatus::notShown));
+    return guarded([&] { return show(result) ? Outcome{} : failure(ExitStatus::notShown); }, ExitStatus::notShown);
 }

@@ -30,13 +30,12 @@ constexpr const char* windowName = "lumaLeveller.png";
 
 } // namespace texts
 
-namespace status {
-
-constexpr int success = 0;
-constexpr int unreadableInput = 1;
-constexpr int notWritten = 2;
-constexpr int notShown = 3;
-constexpr int processingFailed = 4;
-constexpr int wrongArguments = 8;
-
-} // namespace status
+// The exit statuses, one for each way a run ends.
+enum class ExitStatus {
+    success = 0,
+    unreadableInput = 1,
+    notWritten = 2,
+    notShown = 3,
+    processingFailed = 4,
+    wrongArguments = 8,
+};

@@ -38,7 +38,7 @@ bool encodeOurs(const cv::Mat& image, Bytes& png)
         png.insert(png.end(), bytes, bytes + size);
         return true;
     };
-    return writePng(image, pngRunRows(image.cols), threads, sink).status == PngWrite::written;
+    return writePng(image, pngRunRows(image.cols), threads, sink).ending == PngWrite::written;
 }
 
 double seconds(bool (*encode)(const cv::Mat&, Bytes&), const cv::Mat& image, Bytes& png)

@@ -62,8 +62,8 @@ void toBgr(cv::Mat& image, const cv::Mat& value)
     });
 }
 
-// The background brightness: the grey-level closing of `value`. The
-// erosion works in place, as the library's own closing does.
+// The background brightness: the grey-level closing of `value`. The erosion
+// works in place, as OpenCV's own closing (cv::morphologyEx) does.
 cv::Mat closing(const cv::Mat& value)
 {
     const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3), cv::Point(-1, -1));

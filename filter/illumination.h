@@ -30,8 +30,8 @@
 //   uniform colour, a 1x1 image, a plain white page), nothing is detail and
 //   every pixel comes out at V = 255 rather than being stretched to black.
 //
-//   Errors of the library (in practice only exhaustion of memory) leave as
-//   its exceptions; the operation catches and reports nothing.
+//   Errors of OpenCV (in practice only exhaustion of memory) leave as its
+//   exceptions; the operation catches and reports nothing.
 cv::Mat flattenIllumination(const cv::Mat& image);
 
 // flattenIlluminationInPlace

@@ -26,20 +26,14 @@ constexpr const char* kBadProfile = "the PNG writer takes a profile of 1 byte to
                                     "characters";
 constexpr const char* kProfileDeflateFailed = "the profile's deflate failed";
 
-// igzip's level, window and work space, measured on the rows as filtered
-// below, on the fourteen images of bench/compare (differences in points of
-// the image library's file size). Level 1 deflates them to within 0.01 of
-// level 2's size in 2 to 9 % less time; level 3 took 40 % more time and
-// its files were 0.3 to 3.7 larger. igzip matches greedily: on a
-// photograph's filtered rows, which are mostly small differences, the
-// short matches it finds far back cost more than the bytes they replace.
-// A window of 4 bytes, which still reaches the pixel to the left, made the
-// smallest file of every image: 8 bytes cost 0.2 to 2.5, the full 32 KiB
-// window 3.7 to 17, 2 bytes up to 0.06. The work space's "small" size,
-// room for 16 Ki symbols, renews the Huffman codes four times as often as
-// the default: 32 Ki symbols made the camera photographs 0.1 to 0.2
-// smaller but the bundled sample, a page's mix of paper and print, 0.8
-// larger; 4 Ki symbols made twelve of the fourteen 0.4 to 1.0 larger.
+// igzip's level, window and work space: those that made the smallest files
+// in the least time of the settings tried on bench/compare's images (README,
+// Performance, has the figures). igzip matches greedily: on a photograph's
+// filtered rows, which are mostly small differences, the short matches it
+// finds far back cost more than the bytes they replace, so the window is
+// 4 bytes, which still reaches the pixel to the left. The work space's
+// "small" size, room for 16 Ki symbols, renews the Huffman codes more often
+// than the default, which suits a page's mix of paper and print.
 constexpr std::uint32_t kLevel = 1;
 constexpr std::uint16_t kHistoryBits = 2;
 constexpr std::uint32_t kLevelBufferSize = ISAL_DEF_LVL1_SMALL;
@@ -175,8 +169,9 @@ void copyPixels(const cv::Mat& image, int y, unsigned char* out)
 // The filters below are plain loops over bytes, with no branch that the
 // compiler cannot turn into a select, so that it vectorises them (Paeth on
 // 16-bit lanes). Each adds up the magnitudes of its results in 16 bits
-// over blocks of kSumBlock bytes: summing in 64 bits throughout took about
-// a third longer.
+// over blocks of kSumBlock bytes, which fill twice as many vector lanes as
+// 32-bit sums and four times as many as 64-bit ones (README, Performance,
+// has what that saves).
 constexpr std::size_t kSumBlock = 256;  // 256 magnitudes of at most 128 fit 16 bits
 
 // The magnitude of `filtered` read as a signed byte.
@@ -482,7 +477,7 @@ bool writeRun(const ByteSink& sink, const cv::Mat& image, std::vector<Run>& runs
 
 // Gives the whole file to `encoding`'s sink: the header, the iCCP chunk's
 // `profile` data unless empty, each run as an IDAT chunk once it is done.
-PngWrite writeFile(Encoding& encoding, const ByteSink& sink, const std::vector<unsigned char>& profile)
+PngWrite streamFile(Encoding& encoding, const ByteSink& sink, const std::vector<unsigned char>& profile)
 {
     if (!writeHeader(sink, encoding.image) ||
         (!profile.empty() && !writeChunk(sink, "iCCP", profile.data(), profile.size()))) {
@@ -612,7 +607,7 @@ PngWrite writePng(const cv::Mat& image, int runRows, int threads, const ByteSink
     Encoding encoding{image, runs, kRunsPerThread * static_cast<std::size_t>(threads)};
     std::vector<std::thread> workers;
     startWorkers(encoding, std::min<std::size_t>(static_cast<std::size_t>(threads), runs.size()), workers);
-    const PngWrite result = writeFile(encoding, sink, profileData);
+    const PngWrite result = streamFile(encoding, sink, profileData);
     {
         const std::lock_guard<std::mutex> lock(encoding.mutex);
         encoding.stopped = true;

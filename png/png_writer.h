@@ -16,7 +16,7 @@ using ByteSink = std::function<bool(const unsigned char* bytes, std::size_t size
 // bytes; or the encoder failing first, with its reason, a static English
 // text on one line without a full stop (nullptr unless `failed`).
 struct PngWrite {
-    enum Status { written, refused, failed } status;
+    enum Ending { written, refused, failed } ending;
     const char* failure;
 };
 

@@ -23,3 +23,19 @@ finish_checks() {
     echo "PASS: all checks"
     exit 0
 }
+
+# The comparisons the checks share; each says what differed when it fails.
+equal() { # actual expected
+    [[ $1 == "$2" ]] && return 0
+    printf -- '-- got:\n%s\n-- expected:\n%s\n' "$1" "$2"
+    return 1
+}
+
+contains_all() { # file text...
+    local text
+    for text in "${@:2}"; do grep -qF "$text" "$1" || return 1; done
+}
+
+same_pixels() { # image image: ImageMagick finds no pixel that differs
+    equal "$(compare -metric AE "$1" "$2" null: 2>&1)" 0
+}

@@ -17,7 +17,7 @@ std::string readFile(const fs::path& path)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-void writeFile(const fs::path& path, const std::string& bytes)
+void makeFile(const fs::path& path, const std::string& bytes)
 {
     std::ofstream(path, std::ios::binary) << bytes;
 }

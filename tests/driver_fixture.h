@@ -26,7 +26,7 @@ inline const std::string kShowError = std::string(texts::showError) + "\n";
 inline const std::string kProcessingError = texts::processingErrorPrefix;
 
 std::string readFile(const fs::path& path);
-void writeFile(const fs::path& path, const std::string& bytes);
+void makeFile(const fs::path& path, const std::string& bytes);
 
 // A PNG file of `width` x `height` 8-bit RGB pixels whose data chunk holds
 // `data` as it is (a zlib stream of the filtered rows, or garbage).

@@ -18,7 +18,7 @@ TEST_F(Driver, WrongArgumentCountPrintsUsageAndTouchesNothing)
     photo("a.png");
     for (const std::vector<std::string>& arguments : {std::vector<std::string>{}, {"a.png", "a.png"}}) {
         SCOPED_TRACE(arguments.size());
-        const Outcome outcome = run(launch(arguments));
+        const ProcessResult outcome = run(launch(arguments));
         EXPECT_TRUE(outcome.finished) << "the pause must end at the end of input";
         EXPECT_EQ(outcome.exitStatus, 8);
         EXPECT_EQ(outcome.output, kUsageOutput);
@@ -33,7 +33,7 @@ TEST_F(Driver, UsagePausesForOneCharacter)
     EXPECT_FALSE(endsWithin(child, 500ms)) << "waits for a character";
     ASSERT_EQ(::write(child.input, "x", 1), 1);
     EXPECT_TRUE(endsWithin(child, kStepDeadline)) << "one character ends the pause";
-    const Outcome outcome = finish(child);
+    const ProcessResult outcome = finish(child);
     EXPECT_EQ(outcome.exitStatus, 8);
     EXPECT_EQ(outcome.output, "");
 }
@@ -46,7 +46,7 @@ TEST_F(Driver, WithoutADisplayTheResultIsWrittenAndTheFailureReported)
         SCOPED_TRACE(environment.size());
         Launch noDisplay = launch({"page.jpg"});
         noDisplay.environment = environment;
-        const Outcome outcome = run(noDisplay);
+        const ProcessResult outcome = run(noDisplay);
         EXPECT_EQ(outcome.signal, 0) << "no abort, no core dump";
         EXPECT_EQ(outcome.exitStatus, 3);
         EXPECT_EQ(outcome.output, kShowError);
@@ -89,7 +89,7 @@ TEST_F(Driver, AGreyFloatFileIsReadAsItsColourTwinIs)
     cv::cvtColor(grey, colour, cv::COLOR_GRAY2BGR);
     ASSERT_TRUE(cv::imwrite((folder / "grey.pfm").string(), grey));
     ASSERT_TRUE(cv::imwrite((folder / "colour.pfm").string(), colour));
-    const Outcome outcome = run(launch({"grey.pfm"}));
+    const ProcessResult outcome = run(launch({"grey.pfm"}));
     EXPECT_EQ(outcome.exitStatus, 3);
     EXPECT_EQ(outcome.output, kShowError);
     EXPECT_TRUE(samePixels(resultImage(), expectedResult(folder / "colour.pfm")));
@@ -116,7 +116,7 @@ TEST_F(Driver, AnInputNamedLikeTheResultIsReplacedByItsResult)
 
 TEST_F(Driver, TheResultIsAnOrdinaryNewFileNeverWrittenThroughALink)
 {
-    writeFile(folder / "elsewhere.txt", "keep me");
+    makeFile(folder / "elsewhere.txt", "keep me");
     fs::create_symlink("elsewhere.txt", folder / result);
     const fs::path input = photo("page.png");
     Launch restrictive = launch({"page.png"});
@@ -135,11 +135,11 @@ TEST_F(Driver, AnUnwritableFolderIsReportedAndKeepsTheEarlierResult)
     // Root writes anywhere, so the program runs as an unprivileged user.
     const Launch unprivileged = launchAsOtherUser({"page.png"});
     photo("page.png");
-    writeFile(folder / result, "earlier result");
+    makeFile(folder / result, "earlier result");
     fs::permissions(folder, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
 
-    const Outcome outcome = run(unprivileged);
+    const ProcessResult outcome = run(unprivileged);
     EXPECT_EQ(outcome.exitStatus, 2) << "no window, no notice";
     EXPECT_EQ(outcome.output, kWriteError);
     EXPECT_EQ(readFile(folder / result), "earlier result");
@@ -151,10 +151,10 @@ TEST_F(Driver, AWriteCutShortKeepsTheEarlierResultAndLeavesNoTemporary)
     cv::Mat noise(64, 64, CV_8UC3);
     cv::randu(noise, 0, 256);
     cv::imwrite((folder / "noise.png").string(), noise);
-    writeFile(folder / result, "earlier result");
+    makeFile(folder / result, "earlier result");
     Launch limited = launch({"noise.png"});
     limited.fileSizeLimit = 4096;  // the result needs about 12 kB
-    const Outcome outcome = run(limited);
+    const ProcessResult outcome = run(limited);
     EXPECT_EQ(outcome.signal, 0) << "a file-size limit must not kill the run";
     EXPECT_EQ(outcome.exitStatus, 2);
     EXPECT_EQ(outcome.output, kWriteError);

@@ -25,7 +25,12 @@ OsFile* createNewFile(const char* name, bool& exists)
 
 long long writeFile(OsFile* file, const unsigned char* bytes, std::size_t size)
 {
-    fake.files[file->name].append(reinterpret_cast<const char*>(bytes), size);
+    // What is written to a removed file goes nowhere, as to an unlinked one.
+    const auto written = fake.files.find(file->name);
+    if (written != fake.files.end()) {
+        written->second.append(reinterpret_cast<const char*>(bytes), size);
+    }
+    fake.whileWriting();
     return fake.failWrite ? -1 : static_cast<long long>(size);
 }
 

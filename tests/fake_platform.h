@@ -20,6 +20,7 @@ struct FakeSystem {
     bool everyNameTaken = false;               // every new file "exists" already
     int creations = 0;                         // new files asked for
     std::function<void()> whileDecoding = [] {};  // runs as the decoding's guard is set
+    std::function<void()> whileWriting = [] {};   // runs on each write
 };
 
 extern FakeSystem fake;

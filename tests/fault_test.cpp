@@ -88,22 +88,22 @@ TEST_F(Driver, HostileInputsEndWithTheReadErrorAndNoPause)
 {
     const std::string garbage = "garbage that no decoder takes for pixels\n";
     const std::string png = readFile(photo("page.png"));
-    writeFile(folder / "empty.png", "");
-    writeFile(folder / "notes.txt", "not an image\n");
-    writeFile(folder / "noise.bin", randomBytes(4096));
-    writeFile(folder / "signature.png", "\x89PNG\r\n\x1a\n" + garbage);
-    writeFile(folder / "half.png", png.substr(0, png.size() / 2));
+    makeFile(folder / "empty.png", "");
+    makeFile(folder / "notes.txt", "not an image\n");
+    makeFile(folder / "noise.bin", randomBytes(4096));
+    makeFile(folder / "signature.png", "\x89PNG\r\n\x1a\n" + garbage);
+    makeFile(folder / "half.png", png.substr(0, png.size() / 2));
     const std::string jfifHeader("\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20);
-    writeFile(folder / "header.jpg", jfifHeader + garbage);
-    writeFile(folder / "huge.png", pngFile(65535, 65535, garbage));
+    makeFile(folder / "header.jpg", jfifHeader + garbage);
+    makeFile(folder / "huge.png", pngFile(65535, 65535, garbage));
     // A signature, then more bytes than the in-memory decoder takes (sparse,
     // so quick to make).
-    writeFile(folder / "oversized.png", "\x89PNG\r\n\x1a\n");
+    makeFile(folder / "oversized.png", "\x89PNG\r\n\x1a\n");
     fs::resize_file(folder / "oversized.png", std::uintmax_t{3} << 30);
     // A DICOM preamble and signature with nothing after them: the decoder
     // aborts on it. Nested deep enough, it overflows the stack.
-    writeFile(folder / "truncated.dcm", std::string(128, '\0') + "DICM");
-    writeFile(folder / "nested.dcm", nestedDicom(50000));
+    makeFile(folder / "truncated.dcm", std::string(128, '\0') + "DICM");
+    makeFile(folder / "nested.dcm", nestedDicom(50000));
     fs::create_directory(folder / "folder.png");
     std::string tooLong;
     while (tooLong.size() <= PATH_MAX)
@@ -121,7 +121,7 @@ TEST_F(Driver, HostileInputsEndWithTheReadErrorAndNoPause)
         SCOPED_TRACE(input.substr(0, 40));
         Child child = start(withLibraryTemporaries(launch({input}), temporaryFolder));
         EXPECT_TRUE(endsWithin(child, kStepDeadline)) << "no pause on this path";
-        const Outcome outcome = finish(child);
+        const ProcessResult outcome = finish(child);
         EXPECT_EQ(outcome.signal, 0);
         EXPECT_EQ(outcome.exitStatus, 1);
         EXPECT_EQ(outcome.output, kReadError);
@@ -156,10 +156,10 @@ TEST_F(Driver, AJpegCutShortIsReadAsTheLibrarysFileReaderReadsIt)
         for (const std::size_t cut : {std::size_t{200}, jpeg.size() / 4, jpeg.size() / 2, jpeg.size() * 9 / 10}) {
             const std::string name = (progressive ? "progressive-" : "baseline-") + std::to_string(cut) + ".jpg";
             SCOPED_TRACE(name);
-            writeFile(folder / name, std::string(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(cut)));
+            makeFile(folder / name, std::string(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(cut)));
             const bool readable = !cv::imread((folder / name).string(), cv::IMREAD_COLOR).empty();
             ASSERT_EQ(readable, cut != 200) << "the library's file reader gives what arrived after the header";
-            const Outcome outcome = run(launch({name}));
+            const ProcessResult outcome = run(launch({name}));
             EXPECT_EQ(outcome.exitStatus, readable ? 3 : 1);
             EXPECT_EQ(outcome.output, readable ? kShowError : kReadError);
             if (readable)
@@ -180,7 +180,7 @@ TEST_F(Driver, ADeviceIsRefusedWithoutBeingRead)
         // Read to its end, the device would fill this space: "out of memory".
         limited.addressSpaceLimit = std::uint64_t{1} << 30;
 #endif
-        const Outcome outcome = run(limited);
+        const ProcessResult outcome = run(limited);
         EXPECT_TRUE(outcome.finished);
         EXPECT_EQ(outcome.exitStatus, 1);
         EXPECT_EQ(outcome.output, kReadError);
@@ -191,7 +191,7 @@ TEST_F(Driver, APathWithSpacesAndNonAsciiCharactersIsRead)
 {
     const std::string name = "relev\xc3\xa9s d'\xc3\xa9t\xc3\xa9/page \xe6\x89\xab\xe6\x8f\x8f 1.png";
     const fs::path input = photo(name);
-    const Outcome outcome = run(launch({name}));
+    const ProcessResult outcome = run(launch({name}));
     EXPECT_EQ(outcome.exitStatus, 3);
     EXPECT_EQ(outcome.output, kShowError);
     EXPECT_TRUE(samePixels(resultImage(), expectedResult(input)));
@@ -228,7 +228,7 @@ TEST_F(Driver, ANamedPipeIsReadOnceItsWriterIsDone)
         Child child = start(withLibraryTemporaries(launch({"pipe"}), temporaryFolder));
         EXPECT_TRUE(feedPipe(folder / "pipe", bytes, kStepDeadline)) << "the pipe was not opened for reading";
         EXPECT_TRUE(endsWithin(child, kStepDeadline)) << "waits after the writer is done";
-        const Outcome outcome = finish(child, 1s);
+        const ProcessResult outcome = finish(child, 1s);
         EXPECT_EQ(outcome.exitStatus, exitStatus);
         EXPECT_EQ(outcome.output, exitStatus == 3 ? kShowError : kReadError);
         EXPECT_EQ(samePixels(resultImage(), expected), exitStatus == 3);
@@ -253,7 +253,7 @@ TEST_F(Driver, APipeLargerThanMemoryIsReportedAndLeavesNoTemporaryFolder)
     while (::write(child.input, block.data(), block.size()) > 0) {
     }
     ::signal(SIGPIPE, before);
-    const Outcome outcome = finish(child);
+    const ProcessResult outcome = finish(child);
     EXPECT_EQ(outcome.exitStatus, 4);
     EXPECT_EQ(outcome.output, kProcessingError + texts::outOfMemoryReason + "\n\n");
     EXPECT_EQ(entries(temporaryFolder), std::set<std::string>{});
@@ -289,11 +289,11 @@ TEST_F(Driver, ExhaustedMemoryAndThreadsAreReportedNotCrashed)
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
-        writeFile(folder / test.name, test.bytes);
+        makeFile(folder / test.name, test.bytes);
         Launch limited = test.processLimit != 0 ? launchAsOtherUser({test.name}) : launch({test.name});
         limited.addressSpaceLimit = test.addressSpaceKiB * 1024;
         limited.processLimit = test.processLimit;
-        const Outcome outcome = run(limited);
+        const ProcessResult outcome = run(limited);
         EXPECT_EQ(outcome.signal, 0);
         EXPECT_EQ(outcome.exitStatus, 4);
         EXPECT_EQ(outcome.output.rfind(kProcessingError, 0), 0u) << outcome.output;
@@ -341,14 +341,14 @@ TEST_F(Driver, AnInterruptedWriteKeepsTheEarlierResultWhole)
         SCOPED_TRACE(strsignal(signalNumber));
         bool interruptedWhileWriting = false;
         for (int attempt = 0; attempt < 20 && !interruptedWhileWriting; ++attempt) {
-            writeFile(folder / result, "earlier result");
+            makeFile(folder / result, "earlier result");
             const int watch = ::inotify_init1(IN_CLOEXEC);
             ASSERT_GE(::inotify_add_watch(watch, folder.c_str(), IN_CREATE), 0);
             Child child = start(launch({"noise.png"}));
             EXPECT_TRUE(awaitTemporary(watch, 60s)) << "the write never began";
             ::kill(child.pid, signalNumber);
             ::close(watch);  // slow: after the signal
-            const Outcome outcome = finish(child);
+            const ProcessResult outcome = finish(child);
             EXPECT_TRUE(outcome.signal == signalNumber || outcome.exitStatus == 3) << "killed, or done before";
 
             const std::string now = readFile(folder / result);
@@ -402,7 +402,7 @@ TEST_F(Driver, AnInterruptedDecodingLeavesNoTemporaryFile)
     EXPECT_TRUE(feedPipe(folder / "pipe", readFile(folder / "flat.hdr"), kStepDeadline));
     EXPECT_TRUE(awaitFileBelow(temporaryFolder, kStepDeadline)) << "the decoding never began";
     ::kill(child.pid, SIGINT);
-    const Outcome outcome = finish(child);
+    const ProcessResult outcome = finish(child);
     EXPECT_EQ(outcome.signal, SIGINT) << "killed by it";
     EXPECT_EQ(entries(temporaryFolder), std::set<std::string>{});
 }
@@ -423,7 +423,7 @@ TEST_F(Driver, ConcurrentRunsInOneFolderLeaveTheWholeResultOfOne)
     for (int i = 0; i < 4; ++i)
         children.push_back(start(launch({"noise" + std::to_string(i) + ".png"})));
     for (Child& child : children) {
-        const Outcome outcome = finish(child);
+        const ProcessResult outcome = finish(child);
         EXPECT_EQ(outcome.exitStatus, 3);
         EXPECT_EQ(outcome.output, kShowError);
     }

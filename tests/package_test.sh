@@ -10,11 +10,11 @@
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
-if (($# != 4)); then
-    echo "usage: bash $0 CPACK BUILD VERSION SOURCE" >&2
+if (($# != 3)); then
+    echo "usage: bash $0 CPACK BUILD VERSION" >&2
     exit 2
 fi
-cpack=$1 build=$2 version=$3 source=$4
+cpack=$1 build=$2 version=$3
 readonly package_dir=$build/package
 readonly deb=$package_dir/lumaleveller_${version}_$(dpkg --print-architecture).deb
 readonly expected_files='./usr/bin/lumaLeveller
@@ -49,12 +49,6 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 root=$scratch/root
 manual_page=$root/usr/share/man/man1/lumaLeveller.1.gz
-
-equal() { # actual expected
-    [[ $1 == "$2" ]] && return 0
-    printf -- '-- got:\n%s\n-- expected:\n%s\n' "$1" "$2"
-    return 1
-}
 
 matches() { [[ $1 =~ $2 ]] || { echo "-- got: $1"; return 1; }; }
 
@@ -113,21 +107,18 @@ changelog_names_version() {
     equal "$(zcat "$root/usr/share/doc/lumaleveller/changelog.gz" | dpkg-parsechangelog -l - -S Version)" "$version"
 }
 
-# Every console text of the program, and every exit status, as texts.h
+# Every console text of the program, and every exit status, as texts.sh
 # gives them, must be in the manual page.
 manual_has_every_text_and_status() {
-    local page texts text code missing=()
+    local page text code missing=()
     page=$(manual) || return 1
-    mapfile -t texts < <(grep -o '"\(Error\|Usage\)[^"]*"' "$source/app/texts.h" | sed 's/^"//; s/"$//; s/\\n$//')
-    for text in "${texts[@]}"; do
+    for text in "$usage" "$read_error" "$write_error" "$show_error" "$processing_error_prefix"; do
         [[ $page == *"$text"* ]] || missing+=("text '$text'")
     done
-    local statuses
-    statuses=$(sed -n '/^namespace status/,/^}/s/.*= \([0-9]*\);/\1/p' "$source/app/texts.h")
-    for code in $statuses; do
+    for code in $exit_statuses; do
         grep -q "^ *$code  " <<<"$(sed -n '/^EXIT STATUS/,/^FILES/p' <<<"$page")" || missing+=("status $code")
     done
-    ((${#texts[@]} >= 5 && $(wc -w <<<"$statuses") >= 6)) && equal "${missing[*]}" ""
+    (($(wc -w <<<"$exit_statuses") >= 6)) && equal "${missing[*]}" ""
 }
 
 icon_is_svg() { equal "$(identify -format '%m %wx%h' "$root/usr/share/icons/hicolor/scalable/apps/$(desktop_key Icon).svg")" "SVG 64x64"; }
@@ -135,7 +126,7 @@ icon_is_svg() { equal "$(identify -format '%m %wx%h' "$root/usr/share/icons/hico
 usage_path() {
     local out status
     out=$(cd "$scratch" && env -u DISPLAY timeout -k 5 20 "$root/usr/bin/lumaLeveller" </dev/null; echo "status $?")
-    equal "$out" "${usage_output}status 8"
+    equal "$out" "${usage_output}status $status_wrong_arguments"
 }
 
 # The type's sample, written by ImageMagick, is read by the unpacked
@@ -152,7 +143,7 @@ opens() { # MIME type
     (cd "$scratch/work" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
         timeout -k 5 20 "$root/usr/bin/lumaLeveller" "$scratch/sample.$extension" </dev/null >/dev/null 2>&1)
     status=$?
-    equal "status $status, $(ls -A "$scratch/work")" "status 3, $output_name"
+    equal "status $status, $(ls -A "$scratch/work")" "status $status_not_shown, $output_name"
 }
 
 check "cpack builds ${deb##*/}" build_package

@@ -1,9 +1,7 @@
-// The PNG writer: the library's decoder gives back every pixel and the
-// stream is well-formed however the rows are cut into runs; the bytes do
-// not depend on the threads, and pngcheck accepts them; a refusing sink or
-// a failed encoder ends the write. And the streamed file replacement keeps
-// the earlier file when what it writes fails.
-#include "output.h"
+// The PNG writer: OpenCV's decoder (cv::imdecode) gives back every pixel and
+// the stream is well-formed however the rows are cut into runs; the bytes do
+// not depend on the threads, and pngcheck accepts them; a refusing sink or a
+// failed encoder ends the write.
 #include "png_writer.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +11,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -31,7 +28,7 @@ std::string encode(const cv::Mat& image, int runRows, int threads)
         png.append(reinterpret_cast<const char*>(bytes), size);
         return true;
     });
-    EXPECT_EQ(written.status, PngWrite::written) << (written.failure != nullptr ? written.failure : "");
+    EXPECT_EQ(written.ending, PngWrite::written) << (written.failure != nullptr ? written.failure : "");
     return png;
 }
 
@@ -159,7 +156,7 @@ TEST(PngWriter, ARefusingSinkEndsTheWriteAtOnce)
             taken += size;
             return taken <= accepted;
         });
-        EXPECT_EQ(written.status, PngWrite::refused) << "not the encoder's failure";
+        EXPECT_EQ(written.ending, PngWrite::refused) << "not the encoder's failure";
         EXPECT_EQ(written.failure, nullptr);
         EXPECT_EQ(callsAfterRefusal, 0);
     }
@@ -183,7 +180,7 @@ TEST(PngWriter, WhatItCannotWriteIsRefusedBeforeAnyByte)
             return called = true;
         });
         EXPECT_FALSE(called);
-        EXPECT_EQ(written.status, PngWrite::failed);
+        EXPECT_EQ(written.ending, PngWrite::failed);
         EXPECT_NE(written.failure, nullptr);
     }
 }
@@ -206,7 +203,7 @@ TEST(PngWriter, MemoryRunningOutIsTheEncodersFailure)
     ASSERT_EQ(::setrlimit(RLIMIT_AS, &limited), 0);
     const PngWrite written = writePng(image, 4000, 2, [](const unsigned char*, std::size_t) { return true; });
     ASSERT_EQ(::setrlimit(RLIMIT_AS, &before), 0);
-    EXPECT_EQ(written.status, PngWrite::failed);
+    EXPECT_EQ(written.ending, PngWrite::failed);
     EXPECT_STREQ(written.failure, "out of memory");
 }
 
@@ -273,27 +270,6 @@ TEST(PngWriter, OneThreadAndFourWriteTheSameBytesThatPngcheckAccepts)
     fs::remove(file);
 }
 
-TEST(ReplaceFile, TheFileIsWhatTheProducerWroteOrStaysAsItWas)
-{
-    const fs::path folder = fs::temp_directory_path() / ("lumaLeveller-replace-" + std::to_string(::getpid()));
-    fs::create_directories(folder);
-    const fs::path before = fs::current_path();
-    fs::current_path(folder);
-    for (const bool succeeds : {false, true}) {
-        SCOPED_TRACE(succeeds);
-        std::ofstream("result.png") << "earlier";
-        Replacement replacement = beginReplacing("result.png");
-        EXPECT_TRUE(writeReplacement(replacement, reinterpret_cast<const unsigned char*>("new "), 4));
-        EXPECT_TRUE(writeReplacement(replacement, reinterpret_cast<const unsigned char*>("file"), 4));
-        EXPECT_EQ(finishReplacing(replacement, succeeds), succeeds);
-        std::ifstream in("result.png");
-        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), succeeds ? "new file" : "earlier");
-        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1) << "no temporary left";
-    }
-    fs::current_path(before);
-    fs::remove_all(folder);
-}
-
 // A slow sink leaves the threads at most 2 x threads runs ahead of it: on
 // each IDAT chunk it sleeps and paints the run that many places further
 // on, which must not have been read yet.
@@ -315,7 +291,7 @@ TEST(PngWriter, ASlowSinkHoldsTwoRunsPerThreadAtMost)
         png.append(reinterpret_cast<const char*>(bytes), size);
         return true;
     });
-    ASSERT_EQ(written.status, PngWrite::written);
+    ASSERT_EQ(written.ending, PngWrite::written);
     EXPECT_TRUE(decodesTo(png, painted)) << "a run was deflated more than " << ahead << " runs ahead of the sink";
 }
 
@@ -345,7 +321,7 @@ TEST(PngWriter, AProfileIsWrittenUnderANameThatPngAllows)
             png.append(reinterpret_cast<const char*>(data), size);
             return true;
         }, &profile);
-        EXPECT_EQ(written.status, test.taken ? PngWrite::written : PngWrite::failed);
+        EXPECT_EQ(written.ending, test.taken ? PngWrite::written : PngWrite::failed);
         EXPECT_EQ(png.empty(), !test.taken);
         if (test.taken) {
             EXPECT_EQ(png.substr(33 + 4, 4 + test.name.size() + 2), "iCCP" + test.name + std::string(2, '\0'));

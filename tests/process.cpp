@@ -121,13 +121,13 @@ std::string readOutput(Child& child, std::size_t bytes, std::chrono::millisecond
     return output;
 }
 
-Outcome finish(Child& child, std::chrono::milliseconds timeout)
+ProcessResult finish(Child& child, std::chrono::milliseconds timeout)
 {
     if (child.input >= 0) {
         ::close(child.input);
         child.input = -1;
     }
-    Outcome outcome;
+    ProcessResult outcome;
     const bool ended = collect(child.output, outcome.output, std::string::npos,
                                std::chrono::steady_clock::now() + timeout);
     ::close(child.output);
@@ -148,7 +148,7 @@ Outcome finish(Child& child, std::chrono::milliseconds timeout)
     return outcome;
 }
 
-Outcome run(const Launch& launch)
+ProcessResult run(const Launch& launch)
 {
     Child child = start(launch);
     return finish(child);

@@ -31,7 +31,7 @@ struct Child {
     int errors = -1;  // a memory file that holds the child's standard error
 };
 
-struct Outcome {
+struct ProcessResult {
     bool finished = false;  // false: killed after the timeout
     int exitStatus = -1;    // -1 when ended by a signal
     int signal = 0;
@@ -59,7 +59,7 @@ std::string readOutput(Child& child, std::size_t bytes, std::chrono::millisecond
 
 // Closes the child's input, collects its output and waits for its end; kills
 // it after `timeout`.
-Outcome finish(Child& child, std::chrono::milliseconds timeout = std::chrono::seconds(60));
+ProcessResult finish(Child& child, std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
 // start, then finish: the program's input ends at once.
-Outcome run(const Launch& launch);
+ProcessResult run(const Launch& launch);

@@ -110,14 +110,14 @@ TEST_F(Driver, AnRgbProfileIsKeptByteForByteOthersAreLeftOut)
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
         const fs::path input = folder / test.name;
-        writeFile(folder / "profile.icc", test.profile);
+        makeFile(folder / "profile.icc", test.profile);
         const std::string profileOption = test.profile.empty() ? "" : " -profile " + (folder / "profile.icc").string();
         ASSERT_EQ(std::system(("convert " + base.string() + " " + test.convertOptions + profileOption + " " +
                                input.string()).c_str()), 0);
         if (test.damage) {
             std::string bytes = readFile(input);
             test.damage(bytes);
-            writeFile(input, bytes);
+            makeFile(input, bytes);
         }
         Child child = start(launch({test.piped ? "/dev/stdin" : test.name}));
         if (test.piped) {

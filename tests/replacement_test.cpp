@@ -1,8 +1,9 @@
 // What the program builds on the platform's primitives, run against the
 // in-memory fake of them: the result file replaced all or nothing whatever
-// step fails, what an interruption removes, and the library's temporary
-// folder during the decoding.
+// step fails, what an interruption removes, and OpenCV's temporary folder
+// during the decoding.
 #include "fake_platform.h"
+#include "clean_up.h"
 #include "input.h"
 #include "output.h"
 
@@ -55,7 +56,7 @@ TEST_F(Replacing, RunningOutOfTemporaryNamesIsAWriteFailure)
     Replacement replacement = beginReplacing("result.png");
     EXPECT_FALSE(writeReplacement(replacement, kNew, 8));
     EXPECT_EQ(fake.creations, 100);
-    EXPECT_EQ(saveResult(cv::Mat(2, 2, CV_8UC3)).status, status::notWritten);
+    EXPECT_EQ(saveResult(cv::Mat(2, 2, CV_8UC3)).status, ExitStatus::notWritten);
 }
 
 TEST_F(Replacing, WhatIsKeptReplacesTheFileAndWhatIsDroppedLeavesIt)
@@ -80,16 +81,7 @@ TEST_F(Replacing, ARenameRefusedWhileAnotherHoldsTheFileIsTriedForAWhile)
     }
 }
 
-TEST_F(Replacing, AnInterruptionWhileWritingRemovesTheTemporaryFileOnly)
-{
-    Replacement replacement = beginReplacing("result.png");
-    writeReplacement(replacement, kNew, 8);
-    removeTemporaryFile();
-    EXPECT_EQ(fake.files, (std::map<std::string, std::string>{{"result.png", "earlier"}}));
-    EXPECT_FALSE(finishReplacing(replacement, true));
-}
-
-TEST(Decoding, TheLibraryWritesToAPrivateFolderThatAnInterruptionAndTheEndRemove)
+TEST(Decoding, OpenCvWritesToAPrivateFolderThatTheEndRemoves)
 {
     for (const char* setting : {static_cast<const char*>(nullptr), "/elsewhere"}) {
         fake = FakeSystem{};
@@ -107,18 +99,41 @@ TEST(Decoding, TheLibraryWritesToAPrivateFolderThatAnInterruptionAndTheEndRemove
             ASSERT_NE(folder, nullptr);
             EXPECT_EQ(std::string(folder).rfind(prefix, 0), 0U) << folder;
             EXPECT_EQ(fake.folders, std::set<std::string>{folder});
-            if (setting != nullptr) {  // an interruption; else the end removes it
-                removeScratchFolder();
-                EXPECT_TRUE(fake.folders.empty());
-            }
         };
         cv::Mat image;
-        EXPECT_EQ(readImage("input", image).status, status::unreadableInput);
+        EXPECT_EQ(readImage("input", image).status, ExitStatus::unreadableInput);
         EXPECT_TRUE(guarded);
         const char* after = std::getenv("OPENCV_TEMP_PATH");
         EXPECT_EQ(after != nullptr ? std::string(after) : "unset", setting != nullptr ? setting : "unset");
         EXPECT_TRUE(fake.folders.empty());
         ::unsetenv("OPENCV_TEMP_PATH");
+    }
+}
+
+// The interruption handler's clean-up (removeLeftovers) run in the middle
+// of the decoding and of the write: what the run had made goes, the earlier
+// result stays, and the run, going on, ends as for a failed step.
+TEST(Interruption, RemovesWhatTheDecodingAndTheWriteRegistered)
+{
+    for (const bool whileWriting : {false, true}) {
+        SCOPED_TRACE(whileWriting ? "writing" : "decoding");
+        fake = FakeSystem{};
+        fake.files = {{"input", "no image"}, {texts::outputName, "earlier"}};
+        const auto before = fake.files;
+        bool made = false;
+        const auto interrupt = [&] {
+            made = made || !fake.folders.empty() || fake.files.size() > before.size();
+            removeLeftovers();
+            EXPECT_TRUE(fake.folders.empty());
+            EXPECT_EQ(fake.files, before);
+        };
+        (whileWriting ? fake.whileWriting : fake.whileDecoding) = interrupt;
+        cv::Mat image;
+        const Outcome outcome = whileWriting ? saveResult(cv::Mat(2, 2, CV_8UC3, cv::Scalar::all(9)))
+                                             : readImage("input", image);
+        EXPECT_TRUE(made) << "nothing was registered to remove";
+        EXPECT_EQ(outcome.status, whileWriting ? ExitStatus::notWritten : ExitStatus::unreadableInput);
+        EXPECT_EQ(fake.files, before);
     }
 }
 

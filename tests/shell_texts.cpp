@@ -2,7 +2,8 @@
 // as bash assignments, for the test scripts to source: NAME=$'...', one a
 // line, the UTF-8 bytes as they are in texts.h, with the quote, the
 // backslash and every byte outside printable ASCII written as \xHH. A
-// console text is given without the line feed that ends it.
+// console text is given without the line feed that ends it. Then the exit
+// statuses, status_NAME=N, and all of them in exit_statuses.
 #include "texts.h"
 
 #include <cstdio>
@@ -44,6 +45,23 @@ int main(int argc, char** argv)
     assign(file, "notice_text", texts::noticeText);
     assign(file, "output_name", texts::outputName);
     assign(file, "window_name", texts::windowName);
+    const struct {
+        const char* name;
+        ExitStatus status;
+    } statuses[] = {
+        {"status_success", ExitStatus::success},
+        {"status_unreadable_input", ExitStatus::unreadableInput},
+        {"status_not_written", ExitStatus::notWritten},
+        {"status_not_shown", ExitStatus::notShown},
+        {"status_processing_failed", ExitStatus::processingFailed},
+        {"status_wrong_arguments", ExitStatus::wrongArguments},
+    };
+    std::string all;
+    for (const auto& exit : statuses) {
+        std::fprintf(file, "%s=%d\n", exit.name, static_cast<int>(exit.status));
+        all += (all.empty() ? "" : " ") + std::to_string(static_cast<int>(exit.status));
+    }
+    std::fprintf(file, "exit_statuses='%s'\n", all.c_str());
     const bool written = std::ferror(file) == 0;
     return std::fclose(file) == 0 && written ? 0 : 1;
 }

@@ -85,7 +85,7 @@ mkdir -p "$scratch/run/cmd" && own "$scratch/run/cmd"
     /dev/null) </dev/null >"$scratch/run/cmd.out" 2>&1
 status=$?
 check "in cmd: status 1 ($status) at once, the read error" \
-    bash -c "[[ $status == 1 ]] && grep -qF '$read_error' '$scratch/run/cmd.out'"
+    bash -c "[[ $status == $status_unreadable_input ]] && grep -qF '$read_error' '$scratch/run/cmd.out'"
 
 echo "== installed runs"
 # Without a display each run below ends with status 3 once the result is
@@ -95,12 +95,12 @@ mkdir -p "$scratch/run/by-name" && own "$scratch/run/by-name"
 (cd "$scratch/run/by-name" && DISPLAY= wine cmd /c lumaLeveller '..\..\inputs\page.jpg') >/dev/null 2>&1
 status=$?
 check "a new cmd runs lumaLeveller by its bare name: status 3 ($status), the result in its folder" \
-    bash -c "[[ $status == 3 && -f '$scratch/run/by-name/$output_name' ]]"
+    bash -c "[[ $status == $status_not_shown && -f '$scratch/run/by-name/$output_name' ]]"
 dir="$scratch/photos/新 照片" photo="$scratch/photos/新 照片/页 一.jpg"
 mkdir -p "$dir" && cp "$scratch/inputs/page.jpg" "$photo" && own "$scratch/photos"
 opened=$(DISPLAY= wine "$opener" "$((run_seconds * 1000))" lumaLeveller.Image "$(windows_path "$photo")" \
     "$(windows_path "$dir")" | tr -d '\r')
-opened_in_place() { [[ $opened == 'status 3' ]] && same_as_linux opened "$photo"; }
+opened_in_place() { [[ $opened == "status $status_not_shown" ]] && same_as_linux opened "$photo"; }
 check "opened as Explorer does in '$dir': $opened, the Linux build's pixels in the photo's folder" opened_in_place
 
 echo "== upgrade and uninstall"

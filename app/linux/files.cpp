@@ -1,17 +1,16 @@
 // Linux: files through POSIX calls. A new file is created with O_EXCL and
 // O_NOFOLLOW, mode 0666 less the umask; SIGXFSZ is ignored from then on, so
-// that a file-size limit fails a write with EFBIG instead of killing the
-// run. A flush is fsync; a rename is rename(2), which replaces a symbolic
-// link rather than writing through it, followed by a sync of the folder so
-// that it lasts; no other process can hold a file against it. The folder
-// for temporary files is /tmp, as the image library's; a folder is made
-// with mode 0700 and emptied with getdents64 and unlinkat, which are
-// async-signal-safe.
+// that a file-size limit fails a write with EFBIG instead of killing the run.
+// A flush is fsync; a rename is rename(2), which replaces a symbolic link
+// rather than writing through it, followed by a sync of the folder so that it
+// lasts; no other process can hold a file against it. The folder for
+// temporary files is /tmp, as OpenCV's; a folder is made with mode 0700 and
+// emptied with getdents64 and unlinkat, which are async-signal-safe.
 //
-// The library's file reader opens a regular file by /proc/self/fd/N of the
-// open file, which therefore is the file opened. Character and block
-// devices (/dev/zero, a disk) are devices. Paths are the argument's bytes as
-// given; one longer than PATH_MAX fails to open.
+// cv::imread opens a regular file by /proc/self/fd/N of the open file, which
+// therefore is the file opened. Character and block devices (/dev/zero, a
+// disk) are devices. Paths are the argument's bytes as given; one longer than
+// PATH_MAX fails to open.
 #include "platform.h"
 
 #include <cerrno>

@@ -1,14 +1,14 @@
-// Linux: the arguments are the path bytes as given, and console texts go
-// out as UTF-8, unchanged; a prepared text goes out with write(2). The
-// handlers are signal handlers, each with all the signals of its set
-// blocked while it runs; a signal the run ignores (a run started in the
-// background may ignore Ctrl+C) stays ignored. Interruptions are SIGHUP,
-// SIGINT, SIGQUIT and SIGTERM: the clean-up runs on the thread that
-// installed it, where the signal interrupts the work at a known point (a
-// thread of the image library that receives it hands it on), and the run
-// then ends by the same signal, so that whoever sent it sees the run killed
-// by it. Crashes are SIGABRT, SIGBUS, SIGFPE, SIGILL and SIGSEGV, handled on
-// a stack of their own so that a stack overflowing is caught too.
+// Linux: the arguments are the path bytes as given, and console texts go out
+// as UTF-8, unchanged; a prepared text goes out with write(2). The handlers
+// are signal handlers, each with all the signals of its set blocked while it
+// runs; a signal the run ignores (a run started in the background may ignore
+// Ctrl+C) stays ignored. Interruptions are SIGHUP, SIGINT, SIGQUIT and
+// SIGTERM: the clean-up runs on the thread that installed it, where the
+// signal interrupts the work at a known point (a thread of OpenCV's that
+// receives it hands it on), and the run then ends by the same signal, so that
+// whoever sent it sees the run killed by it. Crashes are SIGABRT, SIGBUS,
+// SIGFPE, SIGILL and SIGSEGV, handled on a stack of their own so that a stack
+// overflowing is caught too.
 #include "platform.h"
 
 #include <algorithm>

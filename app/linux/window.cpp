@@ -1,12 +1,12 @@
-// Linux: the window is OpenCV's Qt window, a top-level widget named after
-// its title; the notice is a Qt message box. Sizes are Qt's
-// device-independent pixels; the work area is the screen's available
-// geometry; the frame is what the window manager's frame and title bar add,
-// nothing without a window manager or before it has framed the window.
-// Qt's fatal failure to reach a display, or its exit when the display goes
-// away, ends the run cleanly; when no display is named at all (DISPLAY unset
-// or empty, and no other Qt platform chosen), the run ends so at once,
-// without loading the toolkit's display plugin only to see it fail.
+// Linux: the window is OpenCV's Qt window, a top-level widget named after its
+// title; the notice is a Qt message box. Sizes are Qt's device-independent
+// pixels; the work area is the screen's available geometry; the frame is what
+// the window manager's frame and title bar add, nothing without a window
+// manager or before it has framed the window. Qt's fatal failure to reach a
+// display, or its exit when the display goes away, ends the run cleanly; when
+// no display is named at all (DISPLAY unset or empty, and no other Qt
+// platform chosen), the run ends so at once, without loading Qt's display
+// plugin only to see it fail.
 #include "platform.h"
 
 #include <QApplication>
@@ -30,10 +30,9 @@ const char* displayFailureText = nullptr;
 int displayFailureStatus = 0;
 QtMessageHandler toolkitMessageHandler = nullptr;
 
-// The toolkit's messages held back until a window is up, formatted as its
-// own handler prints them to standard error (Debian's Qt logs nowhere
-// else), with whether each came from its platform plugins. The toolkit may
-// report from any of its threads.
+// Qt's messages held back until a window is up, formatted as its own handler
+// prints them to standard error (Debian's Qt logs nowhere else), with whether
+// each came from its platform plugins. Qt may report from any of its threads.
 struct HeldMessage {
     bool fromPlatform;
     QString line;
@@ -58,9 +57,9 @@ void releaseHeldMessages()
     }
 }
 
-// Why the toolkit failed to start, as one line: the first message of its
-// platform plugins (such as "qt.qpa.xcb: could not connect to display"),
-// else the first line of the fatal message itself.
+// Why Qt failed to start, as one line: the first message of its platform
+// plugins (such as "qt.qpa.xcb: could not connect to display"), else the
+// first line of the fatal message itself.
 QString startFailureReason(const QString& fatalMessage)
 {
     const std::lock_guard<std::mutex> lock(heldMessagesLock);
@@ -86,14 +85,13 @@ bool isLostDisplay(const QString& message)
     std::_Exit(displayFailureStatus);
 }
 
-// Qt reports a display it cannot reach as a fatal message and aborts once
-// the handler returns; a display that goes away while the window is up
-// (a dropped remote session, a logout) with a warning, and then exits. This
-// handler ends the run before either happens. The result file is complete
-// by then, so nothing is left half done. Until a window is up, the
-// toolkit's messages are held: when it fails to start, standard error gets
-// only the one line that says why, not the advice to reinstall that Qt's
-// fatal message goes on with.
+// Qt reports a display it cannot reach as a fatal message and aborts once the
+// handler returns; a display that goes away while the window is up (a dropped
+// remote session, a logout) with a warning, and then exits. This handler ends
+// the run before either happens. The result file is complete by then, so
+// nothing is left half done. Until a window is up, Qt's messages are held:
+// when it fails to start, standard error gets only the one line that says
+// why, not the advice to reinstall that Qt's fatal message goes on with.
 void handleToolkitMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     if (type == QtFatalMsg) {
@@ -117,8 +115,8 @@ void handleToolkitMessage(QtMsgType type, const QMessageLogContext& context, con
     toolkitMessageHandler(type, context, message);
 }
 
-// Whether the toolkit has no display to try: it would take the X11
-// platform (none other is chosen) and no X display is named.
+// Whether Qt has no display to try: it would take the X11 platform (none
+// other is chosen) and no X display is named.
 bool noDisplayNamed()
 {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
@@ -146,7 +144,7 @@ void exitOnDisplayFailure(const char* text, int exitStatus)
     displayFailureText = text;
     displayFailureStatus = exitStatus;
     if (noDisplayNamed()) {
-        std::fputs("no display: DISPLAY is not set\n", stderr);  // as the toolkit says why it cannot start
+        std::fputs("no display: DISPLAY is not set\n", stderr);  // as Qt says why it cannot start
         endRunWithoutDisplay();
     }
     holdingMessages = true;
@@ -156,7 +154,7 @@ void exitOnDisplayFailure(const char* text, int exitStatus)
 bool showNotice(const char* caption, const char* text)
 {
     // OpenCV's window has made the application object already.
-    releaseHeldMessages();  // the toolkit has reached the display
+    releaseHeldMessages();  // Qt has reached the display
     QMessageBox notice(QMessageBox::Information, QString::fromUtf8(caption), QString::fromUtf8(text),
                        QMessageBox::Ok);
     // A display lost meanwhile ends the run through exitOnDisplayFailure.

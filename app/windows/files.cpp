@@ -7,9 +7,9 @@
 // Wine would not). Another process holds the file (it has it open without
 // sharing deletion: a virus scanner, an image viewer) when the rename fails
 // with a sharing violation or denied access. Creations, renames and
-// removals hold a slim reader/writer lock, which the interruption handler
-// takes for good (files.h). Folders are named in the ANSI code page, in
-// which the library reads paths; the folder for temporary files is the
+// removals of files and folders hold a slim reader/writer lock, which the
+// interruption handler takes for good (files.h). Folders are named in the ANSI code page, in
+// which OpenCV reads paths; the folder for temporary files is the
 // user's, when that code page holds its path. A folder is not removed while
 // a file in it is held open (by the decoder, when an interruption runs
 // while the decoding goes on).
@@ -17,12 +17,12 @@
 // An input file is opened by its UTF-16 name through the wide file API, so
 // that any name the file system holds can be opened, whatever the ANSI code
 // page, and a path of MAX_PATH characters or more too (in the \\?\ form).
-// The library's file reader opens files by ANSI names of fewer than
-// MAX_PATH characters: the reader's name is the path as given, else the
-// file's short (8.3) name, when the ANSI code page holds it exactly, it is
-// shorter than MAX_PATH and it opens the very file opened; an OpenEXR file
-// gets an ASCII name only, since its reader takes names as UTF-8. A
-// console, NUL, a serial port or a disk opened whole is a device.
+// cv::imread opens files by ANSI names of fewer than MAX_PATH characters: the
+// name it is given is the path as given, else the file's short (8.3) name,
+// when the ANSI code page holds it exactly, it is shorter than MAX_PATH and
+// it opens the very file opened; an OpenEXR file gets an ASCII name only,
+// since OpenEXR's reader takes names as UTF-8. A console, NUL, a serial port
+// or a disk opened whole is a device.
 #include "platform.h"
 
 #include "files.h"
@@ -264,16 +264,21 @@ std::string temporaryFolder()
 
 bool makeFolder(const char* path, bool& exists)
 {
+    lockChanges();
     const bool made = CreateDirectoryA(path, nullptr) != 0;
     exists = !made && GetLastError() == ERROR_ALREADY_EXISTS;
+    unlockChanges();
     return made;
 }
 
 bool removeFolder(const char* path)
 {
+    lockChanges();
     removeFilesIn(path);
     const bool removed = RemoveDirectoryA(path) != 0;
-    return removed || GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+    const DWORD error = GetLastError();
+    unlockChanges();
+    return removed || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 OsFile* openForReading(const std::string& path, FileKind& kind, std::size_t& size)
@@ -314,9 +319,9 @@ long long readFile(OsFile* file, unsigned char* buffer, std::size_t capacity)
 
 // The path as given when its full path is shorter than MAX_PATH, else the
 // file's short name, when the ANSI code page holds it exactly and it opens
-// that same file, in that code page. ASCII names come first. The OpenEXR reader takes its names as UTF-8,
-// the others as ANSI: an OpenEXR file is given an ASCII name only, else it
-// is decoded from memory. Empty when there is none.
+// that same file, in that code page. ASCII names come first. OpenEXR's reader
+// takes its names as UTF-8, the others as ANSI: an OpenEXR file is given an
+// ASCII name only, else it is decoded from memory. Empty when there is none.
 std::string readerName(OsFile* file)
 {
     const std::wstring given = file->full.size() < MAX_PATH ? file->given : std::wstring();

@@ -1,15 +1,18 @@
 // Windows: the arguments come from the wide command line
 // (CommandLineToArgvW) as UTF-8, so that a file name with characters
-// outside the ANSI code page reaches the reader whole. Console texts are
+// outside the ANSI code page reaches cv::imread whole. Console texts are
 // written as UTF-16 with WriteConsoleW on a console, and as bytes in the
 // console's output code page (the ANSI code page with no console) when
 // standard output is a file or a pipe; a prepared text is converted both
 // ways beforehand. An interruption is Ctrl+C (unless ignored), Ctrl+Break
 // or a closed console, which the system hands to a console control handler
 // on a thread of its own while the work goes on: the handler first stops
-// files.cpp from making, renaming or removing files for good, then cleans
-// up and ends the process with STATUS_CONTROL_C_EXIT, as the system's own
-// handler ends it. Crashes are SIGABRT, SIGFPE, SIGILL and SIGSEGV through
+// files.cpp from making, renaming or removing files and folders for good,
+// waits up to three seconds for a decoding under way to end (its decoder
+// may hold a file open that is to be removed: an event, set outside the
+// span from handleCrashes to endHandlingCrashes), then cleans up and ends
+// the process with STATUS_CONTROL_C_EXIT, as the system's own handler ends
+// it. Crashes are SIGABRT, SIGFPE, SIGILL and SIGSEGV through
 // the C runtime's signal; the handler first closes the files that the
 // crashed code left open through the C library, so that they can be
 // removed.
@@ -60,9 +63,14 @@ UINT byteCodePage()
 
 void (*interruptionCleanUp)() = nullptr;
 
+// Set while no decoder runs (outside handleCrashes to endHandlingCrashes).
+HANDLE noDecoding = nullptr;
+constexpr DWORD kDecodingWaitMs = 3000;
+
 BOOL WINAPI cleanUpAndEnd(DWORD)
 {
     holdFileChanges();
+    WaitForSingleObject(noDecoding, kDecodingWaitMs);
     interruptionCleanUp();
     TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
     // TerminateProcess does not return for the calling process; should it
@@ -148,6 +156,7 @@ void setEnvironment(const char* name, const char* value)
 void handleInterruptions(void (*cleanUp)())
 {
     interruptionCleanUp = cleanUp;
+    noDecoding = CreateEventW(nullptr, TRUE, TRUE, nullptr);  // manual reset, set
     SetConsoleCtrlHandler(cleanUpAndEnd, TRUE);
 }
 
@@ -157,11 +166,17 @@ void handleCrashes(void (*handler)())
     for (const int signalNumber : kCrashes) {
         std::signal(signalNumber, onCrash);
     }
+    if (noDecoding != nullptr) {
+        ResetEvent(noDecoding);
+    }
 }
 
 void endHandlingCrashes()
 {
     for (const int signalNumber : kCrashes) {
         std::signal(signalNumber, SIG_DFL);
+    }
+    if (noDecoding != nullptr) {
+        SetEvent(noDecoding);
     }
 }

@@ -1,14 +1,13 @@
 // Windows: the result window and its monitor, from Win32; the notice is a
-// Win32 message box with UTF-16 texts. Win32 windows need no display
-// server, so there is no display to lose: a failure to open the window
-// reaches the driver as the library's exception. OpenCV's window
-// is a frame with a title bar around a child window that shows the image;
-// the library's handle for the window is the child's. Sizes are measured on
-// the frame itself, so they hold for its style, the system's theme and the
-// monitor's DPI, in the coordinates of the process's DPI awareness, as the
-// monitor's work area is: physical pixels for a process that is DPI aware,
-// the system's scaled ones for one that is not (the system then stretches
-// the whole window).
+// Win32 message box with UTF-16 texts. Win32 windows need no display server,
+// so there is no display to lose: a failure to open the window reaches the
+// run as OpenCV's exception. OpenCV's window is a frame with a title bar
+// around a child window that shows the image; OpenCV's handle for the window
+// (cvGetWindowHandle) is the child's. Sizes are measured on the frame itself,
+// so they hold for its style, the system's theme and the monitor's DPI, in
+// the coordinates of the process's DPI awareness, as the monitor's work area
+// is: physical pixels for a process that is DPI aware, the system's scaled
+// ones for one that is not (the system then stretches the whole window).
 #include "platform.h"
 #include "text_encoding.h"
 
