@@ -596,7 +596,12 @@ PngWrite writePng(const cv::Mat& image, int runRows, int threads, const ByteSink
     }
     std::vector<unsigned char> profileData;
     if (const char* failure = profile != nullptr ? profileChunk(*profile, profileData) : nullptr) {
-        return {PngWrite::failed, failure};
+        if (failure != kOutOfMemory) {
+            return {PngWrite::failed, failure};
+        }
+        // A profile is never a reason for the write to fail: without the
+        // memory to deflate it, the file goes without it.
+        std::vector<unsigned char>().swap(profileData);
     }
     std::vector<Run> runs;
     try {

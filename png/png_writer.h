@@ -49,12 +49,12 @@ int pngRunRows(int width);
 //   Output: a PNG file of the image, given to `sink` in order as it is
 //           made: the signature, IHDR (8-bit RGB, no interlace), with a
 //           `profile` an iCCP chunk (its name, and its bytes as they are,
-//           deflated by zlib), IDAT chunks, one per run, and IEND; no
-//           other chunk. The profile's bytes are not checked: one that
-//           does not describe RGB, or that is damaged, makes decoders
-//           warn or leave it out. Each row has
-//           whichever of the SUB and Paeth filters gives the smaller sum of
-//           magnitudes of its filtered bytes, each read as a signed byte;
+//           deflated by zlib; left out when memory runs out deflating
+//           it), IDAT chunks, one per run, and IEND; no other chunk. The
+//           profile's bytes are not checked: one that does not describe
+//           RGB, or that is damaged, makes decoders warn or leave it out.
+//           Each row has whichever of the SUB and Paeth filters gives the
+//           smaller sum of magnitudes of its filtered bytes, each read as a signed byte;
 //           SUB on a tie. The rule reads that row and the one above alone
 //           (zeros above the first row, as PNG has it), so a row gets the
 //           same filter however the rows are cut into runs and whatever

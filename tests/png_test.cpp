@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,21 @@ std::uint32_t bigEndian(const std::string& bytes, std::size_t at)
     for (std::size_t i = at; i < at + 4; ++i)
         value = value << 8 | static_cast<unsigned char>(bytes[i]);
     return value;
+}
+
+// Runs `work` with the process's address space limited to what it uses now
+// and `room` bytes more.
+void withAddressSpaceLeft(long room, const std::function<void()>& work)
+{
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_AS, &before), 0);
+    rlimit limited = before;
+    limited.rlim_cur = static_cast<rlim_t>(pages * ::sysconf(_SC_PAGESIZE) + room);
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &limited), 0);
+    work();
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &before), 0);
 }
 
 // Whether `png` is a file of 8-bit RGB pixels of `size` made of IHDR,
@@ -194,15 +210,10 @@ TEST(PngWriter, MemoryRunningOutIsTheEncodersFailure)
     // the allocator's arenas holds in reserve, so it needs new address
     // space, and the space in use now and 4 MiB leave too little for that.
     cv::Mat image(4000, 6000, CV_8UC3, cv::Scalar(1, 2, 3));
-    long pages = 0;
-    std::ifstream("/proc/self/statm") >> pages;
-    rlimit before{};
-    ASSERT_EQ(::getrlimit(RLIMIT_AS, &before), 0);
-    rlimit limited = before;
-    limited.rlim_cur = static_cast<rlim_t>(pages) * ::sysconf(_SC_PAGESIZE) + (4 << 20);
-    ASSERT_EQ(::setrlimit(RLIMIT_AS, &limited), 0);
-    const PngWrite written = writePng(image, 4000, 2, [](const unsigned char*, std::size_t) { return true; });
-    ASSERT_EQ(::setrlimit(RLIMIT_AS, &before), 0);
+    PngWrite written{};
+    withAddressSpaceLeft(4 << 20, [&] {
+        written = writePng(image, 4000, 2, [](const unsigned char*, std::size_t) { return true; });
+    });
     EXPECT_EQ(written.ending, PngWrite::failed);
     EXPECT_STREQ(written.failure, "out of memory");
 }
@@ -327,4 +338,27 @@ TEST(PngWriter, AProfileIsWrittenUnderANameThatPngAllows)
             EXPECT_EQ(png.substr(33 + 4, 4 + test.name.size() + 2), "iCCP" + test.name + std::string(2, '\0'));
         }
     }
+}
+
+// A profile that memory does not suffice to deflate is left out: the file
+// is the one written without a profile.
+TEST(PngWriter, AProfileWithoutMemoryToDeflateItIsLeftOut)
+{
+#ifdef LUMALEVELLER_SANITIZE
+    GTEST_SKIP() << "the sanitizer's shadow memory does not fit in a limited address space";
+#endif
+    const cv::Mat image(2, 2, CV_8UC3, cv::Scalar::all(9));
+    // Its chunk needs more new address space than the limit leaves.
+    const std::vector<unsigned char> bytes(std::size_t{256} << 20, 7);
+    const PngProfile profile{"ICC profile", bytes.data(), bytes.size()};
+    std::string png;
+    PngWrite written{};
+    withAddressSpaceLeft(64 << 20, [&] {
+        written = writePng(image, 1, 1, [&](const unsigned char* data, std::size_t size) {
+            png.append(reinterpret_cast<const char*>(data), size);
+            return true;
+        }, &profile);
+    });
+    EXPECT_EQ(written.ending, PngWrite::written);
+    EXPECT_EQ(png, encode(image, 1, 1));
 }
