@@ -7,6 +7,8 @@
 #
 #   make_system RELEASE FOLDER    a new minimal Debian RELEASE (12 or 13)
 #   cached_system RELEASE         prints the folder of the cached one, made when absent
+#   prepared_system RELEASE NAME PACKAGE...
+#                                 prints the folder of a cached one with PACKAGEs installed
 #   copy_system FROM TO           a copy to change, FROM left as it was
 #   run_in_system FOLDER [--bind PATH]... -- COMMAND...
 #
@@ -55,6 +57,36 @@ cached_system() {
   exec {lock}>"$folder.lock"
   flock "$lock"
   [[ -d $folder ]] || make_system "$release" "$folder" >&2 || { exec {lock}>&-; return 1; }
+  exec {lock}>&-
+  echo "$folder"
+}
+
+# Prints the folder of the minimal Debian $1 with the packages $3...
+# installed, kept in the cache as debian-$1-$2: made from a copy of the
+# cached minimal system when absent, and made anew when the packages asked
+# for are not those it was made with (listed in its
+# /etc/lumaleveller-packages). What runs in it changes it: copy it to work
+# in a clean one.
+prepared_system() {
+  local release=$1 name=$2 base folder lock wanted
+  shift 2
+  base=$(cached_system "$release") || return 1
+  folder=$systems_cache/debian-$release-$name
+  wanted=$(printf '%s\n' "$@" | sort -u)
+  exec {lock}>"$folder.lock"
+  flock "$lock"
+  if [[ ! -d $folder || $(cat "$folder/etc/lumaleveller-packages" 2>/dev/null) != "$wanted" ]]; then
+    echo "preparing $folder with: $*" >&2
+    if ! { copy_system "$base" "$folder.new" &&
+           run_in_system "$folder.new" -- sh -c 'apt-get update -qq && DEBIAN_FRONTEND=noninteractive \
+             apt-get install -y -qq "$@" >/dev/null && apt-get clean' install "$@" >&2 &&
+           printf '%s\n' "$wanted" | as_root tee "$folder.new/etc/lumaleveller-packages" >/dev/null &&
+           as_root rm -rf "$folder" && as_root mv "$folder.new" "$folder"; }; then
+      as_root rm -rf "$folder.new"
+      exec {lock}>&-
+      return 1
+    fi
+  fi
   exec {lock}>&-
   echo "$folder"
 }
