@@ -161,6 +161,8 @@ echo "-- $(stat -c %s "$deb") bytes"
 check "the package holds exactly the installed files" equal "$(packaged_files)" "$expected_files"
 check "package name, version and section" equal "$(field Package) $(field Version) $(field Section)" \
     "lumaleveller $version graphics"
+check "the version names the Debian release it is built on" matches "$(field Version)" \
+    "^[0-9.]+\\+deb$(. /etc/os-release && echo "$VERSION_ID")\$"
 check "maintainer and description are given" matches "$(field Maintainer)|$(field Description)" '^.+ <.+@.+>\|.+'
 check "Depends is worked out from the binary (OpenCV, Qt, C library)" matches "$(field Depends)" \
     'libc6 \(.*libopencv-highgui[0-9]+.*libopencv-imgcodecs[0-9]+.*libqt5widgets5'
