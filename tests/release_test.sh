@@ -62,6 +62,15 @@ assert not unnamed, f"no version or licence: {unnamed}"
 links = {r["relatedSpdxElement"] for r in document["relationships"] if r["relationshipType"] == "STATIC_LINK"}
 assert links == {p["SPDXID"] for p in names.values() if p["name"] != "lumaLeveller"}, "linked libraries"
 EOF
+check "a licence text with a clause more than the one it matches is not named" \
+  python3 -B - "$source/dist/windows" "$unpacked"/*/licenses/libwebp/COPYING <<'EOF'
+import sys
+sys.path.insert(0, sys.argv[1])
+import sbom
+text = open(sys.argv[2]).read()
+assert sbom.recognised_licence([text]) == "BSD-3-Clause"
+assert sbom.recognised_licence([text + "\n4. All advertising materials must display this notice.\n"]) is None
+EOF
 check "the installer installs the bill of materials" \
   bash -c "msiinfo export \"\$0\" File | grep -q 'lumaLeveller.spdx.json'" "$scratch"/one/build-windows/package/*.msi
 finish_checks
