@@ -71,6 +71,15 @@ text = open(sys.argv[2]).read()
 assert sbom.recognised_licence([text]) == "BSD-3-Clause"
 assert sbom.recognised_licence([text + "\n4. All advertising materials must display this notice.\n"]) is None
 EOF
+check "every pinned Windows source is listed, and one not served stops the build naming it" \
+  env XDG_CACHE_HOME="$scratch/cache" bash -c '
+    source "$0/scripts/windows" && update_source_lists && cd "$1"
+    for pin in "${pinned_sources[@]}"; do
+      [[ $(apt-get "${apt_options[@]}" source --only-source --print-uris -qq "$pin") == *.dsc* ]] ||
+        { echo "not listed: $pin"; exit 1; }
+    done
+    ! fetch_source libpng1.6=0.0-0 2>fetch.err && grep -q "libpng1.6 0.0-0 is not served" fetch.err' \
+    "$source" "$scratch"
 check "the installer installs the bill of materials" \
   bash -c "msiinfo export \"\$0\" File | grep -q 'lumaLeveller.spdx.json'" "$scratch"/one/build-windows/package/*.msi
 finish_checks
