@@ -101,7 +101,9 @@ copy_system() {
 # Runs a command as root in the system FOLDER, with the machine's /proc,
 # /sys and /dev, its name servers, and each PATH of the machine at the same
 # path inside: in a mount namespace of its own, so that nothing stays
-# mounted when the command ends, whatever way it ends. The command starts
+# mounted when the command ends, whatever way it ends. The system's folder
+# is bound on itself, so that its / is a mount point, as tools that make
+# or enter systems of their own in it (mmdebstrap, unshare) need. The command starts
 # with a plain environment (CI and SOURCE_DATE_EPOCH passed on) in /.
 run_in_system() {
   local system=$1 binds=()
@@ -115,6 +117,7 @@ run_in_system() {
     set -e
     system=$1 count=$2
     shift 2
+    mount --bind "$system" "$system"
     mount -t proc proc "$system/proc"
     mount -t sysfs sysfs "$system/sys"
     mount --rbind /dev "$system/dev"
