@@ -7,6 +7,8 @@
 #
 #   make_system RELEASE FOLDER    a new minimal Debian RELEASE (12 or 13)
 #   cached_system RELEASE         prints the folder of the cached one, made when absent
+#   prepared_system RELEASE NAME PACKAGE...
+#                                 prints the folder of a cached one with PACKAGEs installed
 #   copy_system FROM TO           a copy to change, FROM left as it was
 #   run_in_system FOLDER [--bind PATH]... -- COMMAND...
 #
@@ -59,6 +61,36 @@ cached_system() {
   echo "$folder"
 }
 
+# Prints the folder of the minimal Debian $1 with the packages $3...
+# installed, kept in the cache as debian-$1-$2: made from a copy of the
+# cached minimal system when absent, and made anew when the packages asked
+# for are not those it was made with (listed in its
+# /etc/lumaleveller-packages). What runs in it changes it: copy it to work
+# in a clean one.
+prepared_system() {
+  local release=$1 name=$2 base folder lock wanted
+  shift 2
+  base=$(cached_system "$release") || return 1
+  folder=$systems_cache/debian-$release-$name
+  wanted=$(printf '%s\n' "$@" | sort -u)
+  exec {lock}>"$folder.lock"
+  flock "$lock"
+  if [[ ! -d $folder || $(cat "$folder/etc/lumaleveller-packages" 2>/dev/null) != "$wanted" ]]; then
+    echo "preparing $folder with: $*" >&2
+    if ! { copy_system "$base" "$folder.new" &&
+           run_in_system "$folder.new" -- sh -c 'apt-get update -qq && DEBIAN_FRONTEND=noninteractive \
+             apt-get install -y -qq "$@" >/dev/null && apt-get clean' install "$@" >&2 &&
+           printf '%s\n' "$wanted" | as_root tee "$folder.new/etc/lumaleveller-packages" >/dev/null &&
+           as_root rm -rf "$folder" && as_root mv "$folder.new" "$folder"; }; then
+      as_root rm -rf "$folder.new"
+      exec {lock}>&-
+      return 1
+    fi
+  fi
+  exec {lock}>&-
+  echo "$folder"
+}
+
 # Copies the system $1 to the new folder $2, keeping owners, modes and
 # links (sharing the disk blocks where the file system can).
 copy_system() {
@@ -69,7 +101,9 @@ copy_system() {
 # Runs a command as root in the system FOLDER, with the machine's /proc,
 # /sys and /dev, its name servers, and each PATH of the machine at the same
 # path inside: in a mount namespace of its own, so that nothing stays
-# mounted when the command ends, whatever way it ends. The command starts
+# mounted when the command ends, whatever way it ends. The system's folder
+# is bound on itself, so that its / is a mount point, as tools that make
+# or enter systems of their own in it (mmdebstrap, unshare) need. The command starts
 # with a plain environment (CI and SOURCE_DATE_EPOCH passed on) in /.
 run_in_system() {
   local system=$1 binds=()
@@ -83,6 +117,7 @@ run_in_system() {
     set -e
     system=$1 count=$2
     shift 2
+    mount --bind "$system" "$system"
     mount -t proc proc "$system/proc"
     mount -t sysfs sysfs "$system/sys"
     mount --rbind /dev "$system/dev"

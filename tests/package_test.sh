@@ -6,7 +6,7 @@
 # binary's hardening and runs that copy: the usage texts and status, and
 # one small image of every type the desktop entry offers to open.
 #
-#   bash package_test.sh CPACK BUILD VERSION SOURCE
+#   bash package_test.sh CPACK BUILD VERSION
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
@@ -152,6 +152,8 @@ echo "-- $(stat -c %s "$deb") bytes"
 check "the package holds exactly the installed files" equal "$(packaged_files)" "$expected_files"
 check "package name, version and section" equal "$(field Package) $(field Version) $(field Section)" \
     "lumaleveller $version graphics"
+check "the version names the Debian release it is built on" matches "$(field Version)" \
+    "^[0-9.]+\\+deb$(. /etc/os-release && echo "$VERSION_ID")\$"
 check "maintainer and description are given" matches "$(field Maintainer)|$(field Description)" '^.+ <.+@.+>\|.+'
 check "Depends is worked out from the binary (OpenCV, Qt, C library)" matches "$(field Depends)" \
     'libc6 \(.*libopencv-highgui[0-9]+.*libopencv-imgcodecs[0-9]+.*libqt5widgets5'

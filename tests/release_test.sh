@@ -57,10 +57,29 @@ expected = {"lumaLeveller", "libpng1.6", "libjpeg-turbo", "libwebp", "tiff", "op
             "libisal", "opencv", "libz-mingw-w64", "mingw-w64", "gcc-mingw-w64"}
 assert document["spdxVersion"] == "SPDX-2.3" and document["documentNamespace"], "document fields"
 assert set(names) == expected, sorted(set(names) ^ expected)
-assert all(p["versionInfo"] and p["licenseDeclared"] for p in names.values()), "versions and licences"
+unnamed = [n for n, p in names.items() if not p["versionInfo"] or p["licenseDeclared"] in ("", "NOASSERTION")]
+assert not unnamed, f"no version or licence: {unnamed}"
 links = {r["relatedSpdxElement"] for r in document["relationships"] if r["relationshipType"] == "STATIC_LINK"}
 assert links == {p["SPDXID"] for p in names.values() if p["name"] != "lumaLeveller"}, "linked libraries"
 EOF
+check "a licence text with a clause more than the one it matches is not named" \
+  python3 -B - "$source/dist/windows" "$unpacked"/*/licenses/libwebp/COPYING <<'EOF'
+import sys
+sys.path.insert(0, sys.argv[1])
+import sbom
+text = open(sys.argv[2]).read()
+assert sbom.recognised_licence([text]) == "BSD-3-Clause"
+assert sbom.recognised_licence([text + "\n4. All advertising materials must display this notice.\n"]) is None
+EOF
+check "every pinned Windows source is listed, and one not served stops the build naming it" \
+  env XDG_CACHE_HOME="$scratch/cache" bash -c '
+    source "$0/scripts/windows" && update_source_lists && cd "$1"
+    for pin in "${pinned_sources[@]}"; do
+      [[ $(apt-get "${apt_options[@]}" source --only-source --print-uris -qq "$pin") == *.dsc* ]] ||
+        { echo "not listed: $pin"; exit 1; }
+    done
+    ! fetch_source libpng1.6=0.0-0 2>fetch.err && grep -q "libpng1.6 0.0-0 is not served" fetch.err' \
+    "$source" "$scratch"
 check "the installer installs the bill of materials" \
   bash -c "msiinfo export \"\$0\" File | grep -q 'lumaLeveller.spdx.json'" "$scratch"/one/build-windows/package/*.msi
 finish_checks

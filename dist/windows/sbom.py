@@ -12,8 +12,12 @@ licence is the License field of the copyright file's header or of its
 "Files: *" paragraph (the first Files paragraph when none names "*"), as an
 SPDX identifier where the name is one; other names become LicenseRef-
 identifiers with the licence's text from the same file. A copyright file that
-is not machine-readable gives NOASSERTION, except GCC's, whose runtime
-libraries are under the GPL 3 with the GCC Runtime Library Exception.
+is not machine-readable names the licence of GCC's runtime libraries (the
+GPL 3 with the GCC Runtime Library Exception) when it holds that exception,
+else the licence whose whole text is one of the component's other licence
+files (KNOWN_TEXTS: the text alone, with its copyright lines and names of
+holders, and nothing else); any other gives NOASSERTION and a warning, so
+that a licence not recognised is never named by a guess.
 
 The content depends on its inputs alone: the creation time is
 SOURCE_DATE_EPOCH (now when unset), the namespace a UUID derived from the
@@ -37,6 +41,29 @@ SPDX_NAMES = {
     "bsd-2": "BSD-2-Clause", "isc": "ISC", "cc0-1.0": "CC0-1.0", "bsl-1.0": "BSL-1.0",
 }
 GCC_RUNTIME = "GPL-3.0-or-later WITH GCC-exception-3.1"
+# Whole licence texts recognised in a component's licence files, as
+# patterns over the text in lower case with every run of other characters
+# than letters and digits made one space, its leading copyright lines left
+# out; the names of the holders are free.
+KNOWN_TEXTS = {
+    "BSD-3-Clause": re.compile(
+        "redistribution and use in source and binary forms with or without modification are permitted "
+        "provided that the following conditions are met "
+        "(1 )?redistributions of source code must retain the above copyright notice this list of conditions "
+        "and the following disclaimer "
+        "(2 )?redistributions in binary form must reproduce the above copyright notice this list of conditions "
+        "and the following disclaimer in the documentation and or other materials provided with the distribution "
+        "(3 )?neither the name of [a-z0-9 ]{1,80} nor the names of (its|their) contributors may be used to endorse "
+        "or promote products derived from this software without specific prior written permission "
+        "this software is provided by the copyright holders? and contributors as is and any express or implied "
+        "warranties including but not limited to the implied warranties of merchantability and fitness for a "
+        "particular purpose are disclaimed in no event shall the copyright (holders?|owners?) or contributors be "
+        "liable for any direct indirect incidental special exemplary or consequential damages including but not "
+        "limited to procurement of substitute goods or services loss of use data or profits or business "
+        "interruption however caused and on any theory of liability whether in contract strict liability or "
+        "tort including negligence or otherwise arising in any way out of the use of this software even if "
+        "advised of the possibility of such damage"),
+}
 NAMESPACE = uuid.UUID("B32DE645-28B4-4B1B-AF4E-A865E49D3F51")  # the installer's UpgradeCode
 
 
@@ -83,13 +110,28 @@ def spdx_expression(field, texts, extracted):
     return " ".join(terms) or "NOASSERTION"
 
 
-def declared_licence(copyright_text, extracted):
-    """The licence of a copyright file, as the module comment says."""
+def recognised_licence(texts):
+    """The identifier of KNOWN_TEXTS whose pattern matches one of the
+    texts whole, or None."""
+    for text in texts:
+        lines = text.strip().splitlines()
+        while lines and (not lines[0].strip() or lines[0].lstrip().lower().startswith("copyright")):
+            lines.pop(0)
+        words = re.sub(r"[^a-z0-9]+", " ", "\n".join(lines).lower()).strip()
+        for licence, pattern in KNOWN_TEXTS.items():
+            if pattern.fullmatch(words):
+                return licence
+    return None
+
+
+def declared_licence(copyright_text, extracted, licence_texts=()):
+    """The licence of a copyright file, as the module comment says;
+    licence_texts are the component's other licence files."""
     parts = paragraphs(copyright_text)
     if not parts or "format" not in parts[0]:
         if "GCC RUNTIME LIBRARY EXCEPTION" in copyright_text:
             return GCC_RUNTIME
-        return "NOASSERTION"
+        return recognised_licence(licence_texts) or "NOASSERTION"
     texts = {p["license"].split("\n")[0].strip().lower(): p["license"].split("\n", 1)[-1]
              for p in parts if "license" in p and "files" not in p and "\n" in p["license"]}
     if "license" in parts[0]:
@@ -112,8 +154,14 @@ def main(version, components_file, licences, output):
     with open(components_file, encoding="utf-8") as lines:
         components = sorted(line.rstrip("\n").split("\t") for line in lines if line.strip())
     for folder, source, source_version in components:
-        with open(os.path.join(licences, folder, "copyright"), encoding="utf-8", errors="replace") as file:
-            licence = declared_licence(file.read(), extracted)
+        texts = {}
+        for name in sorted(os.listdir(os.path.join(licences, folder))):
+            with open(os.path.join(licences, folder, name), encoding="utf-8", errors="replace") as file:
+                texts[name] = file.read()
+        copyright_text = texts.pop("copyright")
+        licence = declared_licence(copyright_text, extracted, texts.values())
+        if licence == "NOASSERTION":
+            print(f"sbom.py: the licence of {source} is not recognised (licenses/{folder})", file=sys.stderr)
         packages.append({
             "name": source, "SPDXID": "SPDXRef-" + re.sub(r"[^A-Za-z0-9.-]", "-", source),
             "versionInfo": source_version, "supplier": "Organization: Debian",
