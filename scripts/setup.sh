@@ -6,9 +6,10 @@ build="$root/build"
 
 # What building and running lumaLeveller needs (jemalloc is its memory
 # allocator, ISA-L the deflate of its PNG writer, zlib the writer's
-# checksums); a CJK font so the Chinese
-# texts of the completion notice show as characters, not boxes.
-runtime_packages=(cmake g++ make pkg-config libopencv-dev qtbase5-dev libjemalloc-dev libisal-dev zlib1g-dev
+# checksums, dpkg-buildflags of dpkg-dev the release's hardening flags); a
+# CJK font so the Chinese texts of the completion notice show as
+# characters, not boxes. The same names on Debian 12 and 13.
+runtime_packages=(cmake g++ make pkg-config dpkg-dev libopencv-dev qtbase5-dev libjemalloc-dev libisal-dev zlib1g-dev
   fonts-wqy-zenhei)
 
 # Installs those of the given packages that are not installed yet, through
