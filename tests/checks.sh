@@ -53,19 +53,28 @@ print({0x10B: "PE32", 0x20B: "PE32+"}.get(magic, hex(magic)), {0x8664: "x86-64",
 PYTHON
 }
 
-# Standard input with the typographic variants that one groff or another
-# gives plain characters their plain form: hyphens and minus signs as "-",
-# no-break spaces as spaces, curly quotes as straight ones. Runs of spaces
-# stay, since they set out the manual page's columns.
+# Standard input, a page that one groff or another rendered, as plain
+# text: no terminal escapes for bold and underline (groff 1.23 writes
+# them where 1.22 overstrikes, which col -b removes), hyphens and minus
+# signs as "-", no-break spaces as spaces, curly quotes as straight ones.
+# Runs of spaces stay, since they set out the manual page's columns.
 plain_text() {
-    sed 's/[‐‑−–]/-/g; s/ / /g; s/[‘’]/'"'"'/g; s/[“”]/"/g'
+    sed 's/\x1b\[[0-9;]*m//g; s/[‐‑−–]/-/g; s/ / /g; s/[‘’]/'"'"'/g; s/[“”]/"/g'
 }
 
-# The options that hardening-check needs to require what this release's
-# dpkg-buildflags gives with hardening=+all, and nothing more: control-flow
-# protection only where it is given (Debian 13, not 12, whose C start-up
-# files carry no CET marking, so that no program linked with them has it).
+# The options that hardening-check needs to require what a program built
+# on this machine can have, and nothing more. Control-flow protection (x86's
+# CET marking) only where dpkg-buildflags gives it with hardening=+all and
+# the C library's start-up file carries the marking: the linker marks a
+# program only when every object in it is marked, and Debian 12's and 13's
+# start-up files are not. Branch protection is AArch64's, which Debian 13's
+# hardening-check asks of programs of every machine.
 hardening_check_options() {
+    local startup
+    startup=$(g++ -print-file-name=Scrt1.o)
     DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --query-features hardening |
-        awk '/^Feature: branch$/ { getline; enabled = $2 == "yes" } END { exit !enabled }' || echo --nocfprotection
+        awk '/^Feature: branch$/ { getline; enabled = $2 == "yes" } END { exit !enabled }' &&
+        readelf -n "$startup" | grep -q 'x86 feature: IBT, SHSTK' || echo --nocfprotection
+    [[ $(dpkg --print-architecture) != arm64 ]] && hardening-check --help 2>&1 | grep -q -- --nobranchprotection &&
+        echo --nobranchprotection
 }
