@@ -29,7 +29,8 @@ install_packages() {
   fi
   echo "installing: ${missing[*]}"
   "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+  # Through env, since sudo clears the variables it is not told to keep.
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
 # Configures the build folder DIRECTORY (Release unless the arguments say
