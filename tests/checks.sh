@@ -55,9 +55,10 @@ PYTHON
 
 # Standard input, a page that one groff or another rendered, as plain
 # text: no terminal escapes for bold and underline (groff 1.23 writes
-# them where 1.22 overstrikes, which col -b removes), hyphens and minus
-# signs as "-", no-break spaces as spaces, curly quotes as straight ones.
-# Runs of spaces stay, since they set out the manual page's columns.
+# them where 1.22 overstrikes; Debian 13's col -b leaves part of each
+# escape, so this comes before col), hyphens and minus signs as "-",
+# no-break spaces as spaces, curly quotes as straight ones. Runs of spaces
+# stay, since they set out the manual page's columns.
 plain_text() {
     sed 's/\x1b\[[0-9;]*m//g; s/[‐‑−–]/-/g; s/ / /g; s/[‘’]/'"'"'/g; s/[“”]/"/g'
 }

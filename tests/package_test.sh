@@ -72,7 +72,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 desktop_key() { sed -n "s/^$1=//p" "$root/usr/share/applications/lumaleveller.desktop"; }
 
 # The manual page, rendered on lines long enough to hold each text whole.
-manual() { zcat "$manual_page" | groff -man -Tutf8 -rLL=300n 2>/dev/null | col -bx | plain_text; }
+manual() { zcat "$manual_page" | groff -man -Tutf8 -rLL=300n 2>/dev/null | plain_text | col -bx; }
 
 manual_renders_quietly() {
     local warnings
