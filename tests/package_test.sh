@@ -58,9 +58,11 @@ equal() { # actual expected
 
 matches() { [[ $1 =~ $2 ]] || { echo "-- got: $1"; return 1; }; }
 
+# Built under an ordinary user's usual umask (002), whoever runs the test,
+# so that lintian sees the package's folder modes as such a user makes them.
 build_package() {
     rm -rf "$package_dir"
-    timeout 120 "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$package_dir" >"$scratch/cpack.log" 2>&1 ||
+    (umask 002 && timeout 120 "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$package_dir") >"$scratch/cpack.log" 2>&1 ||
         { cat "$scratch/cpack.log"; return 1; }
     equal "$(cd "$package_dir" && ls -- *.deb)" "${deb##*/}"
 }
