@@ -7,9 +7,11 @@ build="$root/build"
 # What building and running lumaLeveller needs (jemalloc is its memory
 # allocator, ISA-L the deflate of its PNG writer, zlib the writer's
 # checksums and its colour profile's deflate, the JPEG, PNG, TIFF and WebP
-# libraries the reading of a photo's colour profile); a CJK font so the Chinese
-# texts of the completion notice show as characters, not boxes.
-runtime_packages=(cmake g++ make pkg-config libopencv-dev qtbase5-dev libjemalloc-dev libisal-dev zlib1g-dev
+# libraries the reading of a photo's colour profile, dpkg-buildflags of
+# dpkg-dev the release's hardening flags); a CJK font so the Chinese texts of
+# the completion notice show as characters, not boxes. The same names on
+# Debian 12 and 13.
+runtime_packages=(cmake g++ make pkg-config dpkg-dev libopencv-dev qtbase5-dev libjemalloc-dev libisal-dev zlib1g-dev
   libjpeg-dev libpng-dev libtiff-dev libwebp-dev fonts-wqy-zenhei)
 
 # Installs those of the given packages that are not installed yet, through
@@ -29,7 +31,8 @@ install_packages() {
   fi
   echo "installing: ${missing[*]}"
   "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+  # Through env, since sudo clears the variables it is not told to keep.
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
 # Configures the build folder DIRECTORY (Release unless the arguments say

@@ -51,9 +51,11 @@ check "status 0 after OK ($status)" equal "$status" "$status_success"
 
 echo "== the window's size"
 # Without a window manager, Wine's X window is the image area alone, placed
-# where it would be inside a Windows frame of 3-pixel borders and a 19-pixel
-# title bar (Wine's metrics at 96 DPI).
-readonly border=3 title_bar=19
+# where it would be inside a Windows frame of this Wine's metrics.
+x86_64-w64-mingw32-gcc-posix -O2 -Wall -o "$scratch/windows_frame.exe" "$tests/windows_frame.c" || exit 1
+read -r border title_bar < <(wine "$scratch/windows_frame.exe" 2>/dev/null | tr -d '\r')
+[[ $border =~ ^[0-9]+$ && $title_bar =~ ^[0-9]+$ ]] || { echo "FAIL: no window frame from Wine"; exit 1; }
+echo "-- Wine's window frame: $border-pixel borders, a $title_bar-pixel title bar"
 for size in 400x300 3000x2000 800x2400; do
     photo_like "${size%x*}" "${size#*x}" "$scratch/inputs/$size.png" || exit 1
     start_exe "$size" "../../inputs/$size.png"

@@ -5,8 +5,7 @@ echo "== zip"
 dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: \(.*\)\.dll$/\1/ip' | tr A-Z a-z | xargs)
 only_system_dlls() { local dll; for dll in $dlls; do [[ $system_dlls == *" $dll "* ]] || return 1; done; }
 check "one folder named after the zip" equal "${unpacked##*/}" "$(basename "$zip" .zip)"
-check "a stripped x86-64 console program" bash -c "file -b '$exe' | grep -q '^PE32+ executable (console) x86-64' &&
-    ! x86_64-w64-mingw32-objdump -h '$exe' | grep -q debug_"
+check "a stripped x86-64 console program" equal "$(pe_headers "$exe")" "PE32+ x86-64 console, 0 symbols, 0 debug sections"
 check "imports Windows' own DLLs only: $dlls" only_system_dlls
 check "README.txt with CR LF line ends" bash -c "! grep -q \$'[^\\r]\$' '$unpacked/README.txt'"
 check "licence texts of the program and every library" bash -c "cd '$unpacked/licenses' && ls ../LICENSE.txt \
